@@ -1,0 +1,77 @@
+#pragma once
+
+#include "frame_codec.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+
+#include <cstdint>
+
+class Audio;
+class MainWindow_431;
+class Parcer;
+class QTimer;
+class Serial_port;
+class Ui_MainWindow;
+class Video;
+
+// The model-430 window (SDI in, HDMI out). It also owns everything both windows share:
+// the models, the decoder, the transport, the model-431 window and the link watchdog.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+signals:
+    void parcing_data_ready(uint8_t* data);
+    void new_connection_is_set();
+    void input_audio_is_changed(int index);
+    void change_serial_port_index_430(int index);
+    void change_serial_port_index_431(int index);
+
+private slots:
+    void slot_PortName_change(int index);
+    void slot_BaudRate_change(int index);
+    void slot_serial_port_read(QByteArray data);
+    void update_MainWindow();
+    void check_byte_receiving();
+    void slot_packet_send();
+    void monotone_packet_send();
+    void check_uart_available_ports(bool val);
+    void update_audio_settings_from_cpu();
+    void update_video_settings_from_cpu();
+    void update_audio_settings_default(bool val);
+    void slot_input_audio_change(int index);
+    void goto_window_430();
+    void goto_window_431();
+    void slot_PortName_change_from_index(int index);
+
+private:
+    friend struct MainWindow_probe; // lets the tests reach the shared objects
+
+    QByteArray build_packet();
+    void settings_read();
+    void settings_write();
+    void open_selected_port();
+    void select_default_baud_rate();
+    void clear_input_status();
+    void show_audio_groups();
+    void show_crc_errors();
+    void show_pid_status();
+    void fill_audio_combos();
+
+    Serial_port* serial_port;
+    Parcer* parcer;
+    Ui_MainWindow* ui;
+    MainWindow_431* window_431;
+    QTimer* link_timer;
+    Audio* audio;
+    Video* video;
+    bool connected = false;
+    bool connected_prev = false;
+    uint32_t received_bytes = 0;
+    frame::Assembler assembler;
+};

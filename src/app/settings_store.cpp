@@ -1,0 +1,43 @@
+#include "settings_store.h"
+
+#include <QSettings>
+
+namespace settings_store {
+
+namespace {
+const QString port_group = QStringLiteral("SerialPort");
+const QString port_key = QStringLiteral("SerialPort");
+const QString window_group = QStringLiteral("MainWindow");
+const QString pos_key = QStringLiteral("pos");
+} // namespace
+
+Window_settings read(const QString& organisation)
+{
+    QSettings store(QSettings::UserScope, organisation, QString());
+    Window_settings values;
+    store.beginGroup(port_group);
+    values.port_index = store.value(port_key, values.port_index).toInt();
+    store.endGroup();
+    store.beginGroup(window_group);
+    values.pos = store.value(pos_key, values.pos).toPoint();
+    store.endGroup();
+    return values;
+}
+
+void write_port_index(const QString& organisation, int port_index)
+{
+    QSettings store(QSettings::UserScope, organisation, QString());
+    store.beginGroup(port_group);
+    store.setValue(port_key, port_index);
+    store.endGroup();
+}
+
+void write_pos(const QString& organisation, const QPoint& pos)
+{
+    QSettings store(QSettings::UserScope, organisation, QString());
+    store.beginGroup(window_group);
+    store.setValue(pos_key, pos);
+    store.endGroup();
+}
+
+} // namespace settings_store

@@ -1,0 +1,124 @@
+// The running protocol with the box, as seen from the model-430 window: frames in,
+// the link watchdog, and settings frames out while the link is up.
+#include "mainwindow.h"
+
+#include "audio.h"
+#include "mainwindow_431.h"
+#include "parcer.h"
+#include "serial_port.h"
+#include "status_label.h"
+#include "ui_mainwindow.h"
+#include "video.h"
+
+#include <QDebug>
+
+namespace {
+constexpr uint8_t highest_unsupported_version = 0x1F;
+
+const QString link_ok_text = QStringLiteral("Ok");
+const QString link_fault_text = QStringLiteral("Fault");
+const QString blank_value_text = QStringLiteral("--");
+const QString blank_device_text = QStringLiteral("---");
+} // namespace
+
+void MainWindow::slot_serial_port_read(QByteArray data)
+{
+    const auto chunk_size = static_cast<uint32_t>(data.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.constData());
+    for (int i = 0; i < data.size(); ++i) {
+        const frame::Assembler::Result result = assembler.push(bytes[i]);
+        if (result == frame::Assembler::Result::pending)
+            continue;
+        if (result == frame::Assembler::Result::frame_ok) {
+            parcer->crc_ok = true;
+            emit parcing_data_ready(assembler.payload());
+        } else {
+            parcer->protocol_version = assembler.payload()[0];
+            parcer->crc_ok = false;
+            emit parcing_data_ready(assembler.payload());
+            qDebug() << "crc mismatch";
+        }
+        received_bytes += chunk_size;
+        window_431->received_bytes += chunk_size;
+    }
+}
+
+QByteArray MainWindow::build_packet()
+{
+    frame::Settings_values values;
+    values.input_sel = audio->input_sel;
+    values.output_12 = audio->output_12;
+    values.output_34 = audio->output_34;
+    values.output_56 = audio->output_56;
+    values.output_78 = audio->output_78;
+    values.manual_fmt_enable = video->manual_fmt_enable;
+    values.manual_format = video->manual_format;
+    values.crc_errors_reset = video->crc_errors_reset;
+    values.out_group_1 = audio->out_group_1;
+    values.out_group_2 = audio->out_group_2;
+    values.output_12_2 = audio->output_12_2;
+    values.output_34_2 = audio->output_34_2;
+    values.output_56_2 = audio->output_56_2;
+    values.output_78_2 = audio->output_78_2;
+    values.mute = audio->mute;
+    return frame::build_settings_frame(parcer->device_id, values);
+}
+
+// Changes made while the link is down are dropped, not queued: the box's own settings
+// are loaded again when the link comes back.
+void MainWindow::slot_packet_send()
+{
+    if (!connected)
+        return;
+    const QByteArray frame = build_packet();
+    qDebug() << "slot_packet_send";
+    serial_port->write_packet(frame);
+}
+
+void MainWindow::monotone_packet_send()
+{
+    serial_port->write_packet_if_idle(build_packet());
+}
+
+void MainWindow::check_byte_receiving()
+{
+    QWidget* const routing_inputs[] = {ui->comboBox_Input_Source, ui->comboBox_Out_12, ui->comboBox_Out_34,
+                                       ui->comboBox_Out_56, ui->comboBox_Out_78};
+    QWidget* const settings_controls[] = {
+        ui->button_default_set, ui->button_reset_err,  ui->comboBox_Format_wr_2, ui->comboBox_Out_12_2,
+        ui->checkBox_mute_12,   ui->comboBox_Out_34_2, ui->checkBox_mute_34,     ui->comboBox_Out_56_2,
+        ui->checkBox_mute_56,   ui->comboBox_Out_78_2, ui->checkBox_mute_78,     ui->comboBox_Out_Gr_1,
+        ui->comboBox_Out_Gr_2,
+    };
+
+    if (received_bytes != 0) {
+        show_status(ui->label_receiving_status, link_ok_text, status_style::green);
+        for (QWidget* widget : routing_inputs)
+            widget->setVisible(true);
+        for (QWidget* widget : settings_controls)
+            widget->setEnabled(true);
+        if (parcer->protocol_version > highest_unsupported_version && parcer->crc_ok)
+            connected = true;
+        qDebug() << "byte_received is ok";
+    } else {
+        connected = false;
+        show_status(ui->label_receiving_status, link_fault_text, status_style::red);
+        show_status(ui->label_crc_ctrl, blank_value_text, status_style::black);
+        show_status(ui->label_protocol_ver, blank_value_text, status_style::black);
+        show_status(ui->label_device, blank_device_text, status_style::black);
+        show_status(ui->label_input, blank_device_text, status_style::black);
+        for (QWidget* widget : routing_inputs)
+            widget->setVisible(false);
+        for (QWidget* widget : settings_controls)
+            widget->setDisabled(true);
+        ui->checkBox_pid_ow_enable->setDisabled(true);
+        clear_input_status();
+    }
+
+    if (connected != connected_prev) {
+        if (connected)
+            emit new_connection_is_set();
+        connected_prev = connected;
+    }
+    received_bytes = 0;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstddef>
+#include <cstdint>
+
+// Frames on the serial line: two header bytes, a length byte L, L payload bytes
+// (protocol version, then the device identifier where present) and a CRC-16 sent
+// most significant byte first. This file knows bytes only, nothing of models or widgets.
+namespace frame {
+
+constexpr uint16_t device_id_430 = 0x01AE;
+constexpr uint16_t device_id_431 = 0x01AF;
+constexpr uint8_t host_protocol_version = 0x30;
+
+constexpr uint8_t header_p = 0x50; // 'P'
+constexpr uint8_t header_r = 0x52; // 'R'
+
+constexpr std::size_t envelope_size = 5; // two header bytes, length, two CRC bytes
+constexpr std::size_t frame_buffer_size = 48;
+constexpr std::size_t payload_buffer_size = 50;
+// The longest payload whose whole frame (without CRC) still fits the frame buffer.
+constexpr uint8_t max_payload_length = frame_buffer_size - 3;
+
+// The settings the host sends, one byte each, as the models hold them.
+struct Settings_values
+{
+    uint8_t input_sel = 0;
+    uint8_t output_12 = 0;
+    uint8_t output_34 = 0;
+    uint8_t output_56 = 0;
+    uint8_t output_78 = 0;
+    uint8_t manual_fmt_enable = 0;
+    uint8_t manual_format = 0;
+    uint8_t crc_errors_reset = 0;
+    uint8_t out_group_1 = 0;
+    uint8_t out_group_2 = 0;
+    uint8_t output_12_2 = 0;
+    uint8_t output_34_2 = 0;
+    uint8_t output_56_2 = 0;
+    uint8_t output_78_2 = 0;
+    uint8_t mute = 0;
+};
+
+// Sets the length byte (offset 2) from the frame's size and appends the CRC.
+void seal(QByteArray& frame);
+
+// The host-to-box settings frame for the answering model: 23 bytes for model 430,
+// 15 for model 431, 13 without a device identifier for any other device.
+QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values);
+
+// Finds box-to-host frames ("P" "R") in a byte stream fed one byte at a time.
+// Its fixed buffers live as long as the object; nothing is allocated per byte.
+class Assembler
+{
+public:
+    enum class Result { pending, frame_ok, frame_bad_crc };
+
+    Result push(uint8_t byte);
+
+    // Payload byte i of the last completed frame is payload()[i]. The buffer is never
+    // cleared, so positions beyond the last length still hold older bytes.
+    uint8_t* payload() { return payload_buffer; }
+    const uint8_t* payload() const { return payload_buffer; }
+    uint8_t payload_length() const { return last_length; }
+
+private:
+    enum State : uint8_t { header_search = 0, length = 1, payload_bytes = 2, crc_bytes = 3 };
+
+    uint8_t rx_state = header_search;
+    uint8_t header_window[2] = {0, 0};
+    uint8_t header_index = 0;
+    uint8_t frame_buffer[frame_buffer_size] = {};
+    uint8_t payload_buffer[payload_buffer_size] = {};
+    uint8_t length_value = 0;
+    uint8_t last_length = 0;
+    uint8_t payload_index = 0;
+    uint8_t crc_received[2] = {0, 0};
+    uint8_t crc_index = 0;
+};
+
+} // namespace frame

@@ -1,0 +1,108 @@
+#include "serial_port.h"
+
+#include "video.h"
+
+#include <QDebug>
+
+namespace {
+constexpr int ack_timeout_ms = 3000;
+}
+
+Serial_port::Serial_port(Video* video)
+    : QObject(nullptr)
+    , port(new QSerialPort)
+{
+    connect(port, &QSerialPort::readyRead, this, &Serial_port::serial_read);
+    connect(port, &QSerialPort::errorOccurred, this, &Serial_port::port_error);
+    ack_timer.setSingleShot(true);
+    connect(&ack_timer, &QTimer::timeout, this, &Serial_port::serial_port_timeout);
+    waiting_ack = false;
+    this->video = video;
+}
+
+Serial_port::~Serial_port()
+{
+    port->close();
+    delete port;
+}
+
+bool Serial_port::open_port(const QString& name, int baud_rate)
+{
+    port->setPortName(name);
+    port->setBaudRate(baud_rate, QSerialPort::AllDirections);
+    port->close();
+    const bool opened = port->open(QIODevice::ReadWrite);
+    if (!opened)
+        qDebug() << name << "Failed to open port:" << port->errorString();
+    return opened;
+}
+
+void Serial_port::close_port()
+{
+    port->close();
+    qDebug() << "serial port closed";
+}
+
+void Serial_port::set_baud_rate(int baud_rate)
+{
+    port->setBaudRate(baud_rate, QSerialPort::AllDirections);
+}
+
+void Serial_port::write_packet(const QByteArray& frame)
+{
+    tx_queue.append(frame);
+    if (!waiting_ack)
+        send_next_packet();
+}
+
+void Serial_port::write_packet_if_idle(const QByteArray& frame)
+{
+    if (!tx_queue.isEmpty() || waiting_ack)
+        return;
+    tx_queue.append(frame);
+    send_next_packet();
+}
+
+void Serial_port::send_next_packet()
+{
+    if (tx_queue.isEmpty())
+        return;
+    waiting_ack = true;
+    const QByteArray frame = tx_queue.takeFirst();
+    port->write(frame);
+    ack_timer.start(ack_timeout_ms);
+}
+
+void Serial_port::serial_read()
+{
+    emit signal_serial_port_read(port->readAll());
+}
+
+void Serial_port::ack_recieved_and_send_new_msg()
+{
+    qDebug() << "ack recieved";
+    ack_timer.stop();
+    waiting_ack = false;
+    send_next_packet();
+}
+
+void Serial_port::serial_port_timeout()
+{
+    qDebug() << "Mirelo UART timeout";
+    if (video->crc_errors_reset)
+        video->crc_errors_reset = 0;
+    waiting_ack = false;
+    send_next_packet();
+}
+
+// A vanished device (adapter unplugged) reports the same error on every event-loop
+// pass; closing the port stops that spin and lets the watchdog show the fault.
+void Serial_port::port_error(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
+        return;
+    if (!port->isOpen())
+        return;
+    qDebug() << "serial port lost:" << port->errorString();
+    port->close();
+}

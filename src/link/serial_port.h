@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QSerialPort>
+#include <QTimer>
+
+class Video;
+
+// Owns the serial line to the box. Frames are sent one at a time: the next one waits
+// until the box acknowledges the last or 3000 ms pass without an answer.
+class Serial_port : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Serial_port(Video* video);
+    ~Serial_port() override;
+
+    bool open_port(const QString& name, int baud_rate);
+    void close_port();
+    void set_baud_rate(int baud_rate);
+    void write_packet(const QByteArray& frame);
+    void write_packet_if_idle(const QByteArray& frame);
+
+signals:
+    void signal_serial_port_read(QByteArray data);
+
+private slots:
+    void serial_read();
+    void ack_recieved_and_send_new_msg();
+    void serial_port_timeout();
+
+private:
+    friend class MainWindow; // makes the system's connections to the private slots
+
+    void send_next_packet();
+    void port_error(QSerialPort::SerialPortError error);
+
+    QSerialPort* port;
+    QList<QByteArray> tx_queue;
+    bool waiting_ack;
+    QTimer ack_timer;
+    Video* video;
+};

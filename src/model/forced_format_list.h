@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QStringList>
+
+// The formats a model-430 box can be forced to output; the index is the value sent.
+extern const QStringList forced_format_list;

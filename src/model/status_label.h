@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+
+class QLabel;
+class QWidget;
+
+// The colours a status is shown in, as one-property style sheets.
+namespace status_style {
+inline const QString green = QStringLiteral("color: green");
+inline const QString red = QStringLiteral("color: red");
+inline const QString black = QStringLiteral("color: black");
+inline const QString grey = QStringLiteral("color: grey");
+inline const QString orange = QStringLiteral("color: orange");
+} // namespace status_style
+
+// Text shown for a code the box sent that no table covers.
+inline const QString unknown_code_text = QStringLiteral("Unknown");
+
+// Entry `index` of a constant text table, or the unknown text when the box sent a code
+// beyond it: tables are never read out of bounds.
+template <typename T, std::size_t N>
+const T& table_entry(const T (&table)[N], unsigned index, const T& beyond)
+{
+    return index < N ? table[index] : beyond;
+}
+
+template <std::size_t N>
+const QString& table_text(const QString (&table)[N], unsigned index)
+{
+    return table_entry(table, index, unknown_code_text);
+}
+
+// Changes a widget's style sheet only when it differs: every setStyleSheet call
+// re-polishes the widget, which is costly at the box's frame rate.
+void set_style(QWidget* widget, const QString& style);
+
+// Shows a status as text plus colour, touching only what changed.
+void show_status(QLabel* label, const QString& text, const QString& style);

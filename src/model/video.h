@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+
+// What the box reports about video (input, SDI rate, the ST 352 payload identifier,
+// CRC errors, a model-431 HDMI input) and the three video settings sent to a model 430.
+class Video : public QObject
+{
+    Q_OBJECT
+
+public:
+    Video(QLabel* type_label, QLabel* resolution_label, QLabel* frame_label, QLabel* mapping_label,
+          QCheckBox* format_enable_box);
+
+    uint8_t input_detected = 0;
+    uint8_t sdi_rate = 0;
+    uint8_t manual_fmt_enable = 0;
+    uint8_t manual_format = 0;
+    uint8_t pid[4] = {0, 0, 0, 0};
+    uint8_t pid_detected = 0;
+    uint8_t crc_err = 0;
+    uint16_t crc_err_count = 0;
+    uint8_t crc_errors_reset = 0;
+    uint8_t resolution = 0;
+    uint8_t hdmi_format = 0;
+    uint8_t hdmi_frame = 0;
+    uint8_t hdmi_scan = 0;
+    uint8_t hdmi_mapping = 0;
+    uint8_t hdmi_depth = 0;
+    uint8_t hdmi_audio_freq = 0;
+    uint8_t hdmi_rate = 0;
+    QLabel* type_label;
+    QLabel* resolution_label;
+    QLabel* frame_label;
+    QLabel* mapping_label;
+    QCheckBox* format_enable_box;
+    uint8_t sdi_type = 0;
+
+    void update_video_status();
+    void check_manual_fmt_allowed();
+    void update_hdmi_resolution();
+
+public slots:
+    void manual_fmt_enable_changed(bool value);
+    void manual_format_changed(int value);
+    void crc_errors_reset_clicked(bool value);
+
+signals:
+    void video_settings_changed();
+};
+
+// Resolution texts by `Video::resolution`; the model-431 window shows the same.
+const QString& resolution_text(unsigned resolution);

@@ -1,0 +1,42 @@
+#include "port_list.h"
+
+#include <QComboBox>
+#include <QSerialPortInfo>
+
+namespace port_list {
+
+namespace {
+constexpr int line_rate = 115200;
+// Where the rate sits in the list the box's tool was first written for.
+constexpr int fallback_rate_entry = 12;
+} // namespace
+
+void fill_port_names(QComboBox* combo)
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports)
+        combo->addItem(info.portName());
+}
+
+void fill_baud_rates(QComboBox* combo)
+{
+    const auto rates = QSerialPortInfo::standardBaudRates();
+    for (qint32 rate : rates)
+        combo->addItem(QString::number(rate, 10), rate);
+}
+
+int select_line_rate(QComboBox* combo)
+{
+    int entry = combo->findData(line_rate);
+    if (entry < 0)
+        entry = fallback_rate_entry;
+    combo->setCurrentIndex(entry);
+    return current_rate(combo);
+}
+
+int current_rate(const QComboBox* combo)
+{
+    return combo->currentData(Qt::UserRole).toInt();
+}
+
+} // namespace port_list

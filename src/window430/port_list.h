@@ -1,0 +1,20 @@
+#pragma once
+
+class QComboBox;
+
+// The serial port panel's lists, shared by both windows.
+namespace port_list {
+
+// Appends the name of every serial port the system lists, in its order.
+void fill_port_names(QComboBox* combo);
+
+// Appends the platform's standard rates: decimal text, the rate as item data.
+void fill_baud_rates(QComboBox* combo);
+
+// Selects the entry for the line's fixed rate and returns that rate.
+int select_line_rate(QComboBox* combo);
+
+// The rate held by the current entry (0 when there is none).
+int current_rate(const QComboBox* combo);
+
+} // namespace port_list

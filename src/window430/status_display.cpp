@@ -1,0 +1,172 @@
+// The model-430 window's view of each status frame: device, input, video format,
+// audio groups, CRC errors, payload identifier, and the box's settings in the controls.
+#include "mainwindow.h"
+
+#include "frame_codec.h"
+#include "parcer.h"
+#include "status_label.h"
+#include "ui_mainwindow.h"
+#include "video.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+
+namespace {
+
+const QString device_name = QStringLiteral("MRL-QDC-430");
+const QString device_suffixes[] = {QStringLiteral(" "), QStringLiteral("A"), QStringLiteral("E")};
+const QString unknown_device_text = QStringLiteral("Unknown");
+
+const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
+const QString* const input_styles[] = {&status_style::red, &status_style::green};
+
+const QString rate_texts[] = {QStringLiteral("HD"), QStringLiteral("3G"), QStringLiteral("6G"),
+                              QStringLiteral("12G")};
+
+const QString crc_ok_text = QStringLiteral("Ok");
+const QString crc_mismatch_text = QStringLiteral("Mistmatch");
+
+const QString version_ok_format = QStringLiteral("%1.%2, Ok");
+const QString version_mismatch_format = QStringLiteral("%1.%2, Version mistmatch");
+constexpr uint8_t supported_versions[] = {0x10, 0x11, 0x20, 0x30};
+
+const QString group_present_text = QStringLiteral("  +");
+const QString group_absent_text = QStringLiteral("---");
+
+const QString crc_error_texts[] = {QStringLiteral("Ok"), QStringLiteral("Error")};
+const QString* const crc_error_styles[] = {&status_style::green, &status_style::red};
+
+const QString pid_texts[] = {QStringLiteral("Not Detected"), QStringLiteral("Detected is Ok")};
+const QString* const pid_styles[] = {&status_style::orange, &status_style::green};
+
+const QString forced_on_text = QStringLiteral("!");
+const QString forced_off_text = QStringLiteral(" ");
+const QString forced_on_style = QStringLiteral("color:red");
+const QString forced_off_style = QStringLiteral("color:grey");
+
+const QString cleared_text = QStringLiteral("---");
+
+// Style for a two-state code; a code the table does not know is shown in black.
+const QString& flag_style(const QString* const (&styles)[2], unsigned code)
+{
+    return *table_entry(styles, code, &status_style::black);
+}
+
+bool version_supported(uint8_t version)
+{
+    for (uint8_t supported : supported_versions)
+        if (version == supported)
+            return true;
+    return false;
+}
+
+Qt::CheckState check_state(uint8_t mask, int bit)
+{
+    return (mask >> bit) & 1u ? Qt::Checked : Qt::Unchecked;
+}
+
+} // namespace
+
+void MainWindow::update_MainWindow()
+{
+    if (parcer->device_id == frame::device_id_430) {
+        if (parcer->device_variant < std::size(device_suffixes))
+            ui->label_device->setText(device_name + device_suffixes[parcer->device_variant]);
+        else
+            ui->label_device->setText(device_name + QStringLiteral(" (%1)").arg(parcer->device_variant));
+
+        show_status(ui->label_input, table_text(input_texts, video->input_detected),
+                    flag_style(input_styles, video->input_detected));
+
+        if (video->input_detected == 0) {
+            clear_input_status();
+            ui->checkBox_pid_ow_enable->setEnabled(true);
+        } else {
+            show_status(ui->label_rate, table_text(rate_texts, video->sdi_rate),
+                        video->sdi_rate < std::size(rate_texts) ? status_style::green : status_style::black);
+            video->update_video_status();
+            show_audio_groups();
+            show_crc_errors();
+            show_pid_status();
+            video->check_manual_fmt_allowed();
+        }
+
+        // Programmatic changes emit neither activated nor clicked, so the box's
+        // values shown here are never sent back to it.
+        ui->comboBox_Input_Source->setCurrentIndex(parcer->input_sel);
+        ui->comboBox_Out_12->setCurrentIndex(parcer->output_12);
+        ui->comboBox_Out_34->setCurrentIndex(parcer->output_34);
+        ui->comboBox_Out_56->setCurrentIndex(parcer->output_56);
+        ui->comboBox_Out_78->setCurrentIndex(parcer->output_78);
+        ui->comboBox_Out_Gr_1->setCurrentIndex(parcer->out_group_1);
+        ui->comboBox_Out_Gr_2->setCurrentIndex(parcer->out_group_2);
+        ui->comboBox_Out_12_2->setCurrentIndex(parcer->output_12_2);
+        ui->comboBox_Out_34_2->setCurrentIndex(parcer->output_34_2);
+        ui->comboBox_Out_56_2->setCurrentIndex(parcer->output_56_2);
+        ui->comboBox_Out_78_2->setCurrentIndex(parcer->output_78_2);
+        ui->checkBox_mute_12->setCheckState(check_state(parcer->mute, 0));
+        ui->checkBox_mute_34->setCheckState(check_state(parcer->mute, 1));
+        ui->checkBox_mute_56->setCheckState(check_state(parcer->mute, 2));
+        ui->checkBox_mute_78->setCheckState(check_state(parcer->mute, 3));
+
+        if (parcer->manual_fmt_enable != 0) {
+            ui->checkBox_pid_ow_enable->setCheckState(Qt::Checked);
+            show_status(ui->label_forced_format_warning, forced_on_text, forced_on_style);
+        } else {
+            ui->checkBox_pid_ow_enable->setCheckState(Qt::Unchecked);
+            show_status(ui->label_forced_format_warning, forced_off_text, forced_off_style);
+        }
+        ui->comboBox_Format_wr->setCurrentIndex(parcer->manual_format);
+    } else if (parcer->device_id != frame::device_id_431) {
+        ui->label_device->setText(unknown_device_text);
+    }
+
+    if (parcer->crc_ok)
+        show_status(ui->label_crc_ctrl, crc_ok_text, status_style::green);
+    else
+        show_status(ui->label_crc_ctrl, crc_mismatch_text, status_style::red);
+
+    const uint8_t version = parcer->protocol_version;
+    const bool supported = version_supported(version);
+    show_status(ui->label_protocol_ver,
+                (supported ? version_ok_format : version_mismatch_format).arg(version >> 4).arg(version & 0x0F),
+                supported ? status_style::green : status_style::red);
+}
+
+void MainWindow::show_audio_groups()
+{
+    QLabel* const group_labels[] = {ui->label_aud_gr1, ui->label_aud_gr2, ui->label_aud_gr3, ui->label_aud_gr4,
+                                    ui->label_aud_gr5, ui->label_aud_gr6, ui->label_aud_gr7, ui->label_aud_gr8};
+    for (int i = 0; i < 8; ++i) {
+        if ((parcer->audio_groups >> i) & 1u)
+            show_status(group_labels[i], group_present_text, status_style::green);
+        else
+            show_status(group_labels[i], group_absent_text, status_style::black);
+    }
+}
+
+void MainWindow::show_crc_errors()
+{
+    const QString& style = flag_style(crc_error_styles, video->crc_err);
+    show_status(ui->label_crc_err, table_text(crc_error_texts, video->crc_err), style);
+    show_status(ui->label_crc_err_count, QString::number(video->crc_err_count), style);
+}
+
+void MainWindow::show_pid_status()
+{
+    show_status(ui->label_pid_detected, table_text(pid_texts, video->pid_detected),
+                flag_style(pid_styles, video->pid_detected));
+}
+
+void MainWindow::clear_input_status()
+{
+    QLabel* const input_labels[] = {
+        ui->label_rate,    ui->label_type,    ui->label_resolution, ui->label_frame,   ui->label_mapping,
+        ui->label_aud_gr1, ui->label_aud_gr2, ui->label_aud_gr3,    ui->label_aud_gr4, ui->label_aud_gr5,
+        ui->label_aud_gr6, ui->label_aud_gr7, ui->label_aud_gr8,    ui->label_crc_err, ui->label_crc_err_count,
+        ui->label_pid_detected,
+    };
+    for (QLabel* label : input_labels)
+        show_status(label, cleared_text, status_style::grey);
+}
