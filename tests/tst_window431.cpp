@@ -16,7 +16,6 @@
 #include <QSignalSpy>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -34,9 +33,9 @@ const char* const cleared_by_no_input[] = {"label_rate", "label_type", "label_re
 // The shared objects as the model-430 window would own them, around a window under test.
 struct Rig
 {
-    QLabel type, resolution, frame, mapping;
+    QLabel type_label, resolution_label, frame_label, mapping_label;
     QCheckBox format_box;
-    Video video{&type, &resolution, &frame, &mapping, &format_box};
+    Video video{&type_label, &resolution_label, &frame_label, &mapping_label, &format_box};
     Audio audio;
     Parcer parcer{&video};
     Serial_port port{&video};

@@ -1,0 +1,47 @@
+#include "port_namespace.h"
+
+#include <QSerialPortInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+
+namespace port_namespace {
+
+namespace {
+QString target;
+bool placed = false;
+} // namespace
+
+QString enter()
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    if (ports.isEmpty())
+        return QStringLiteral("this machine lists no serial port to stand in for");
+    if (unshare(CLONE_NEWNS) != 0)
+        return QStringLiteral("no private mount namespace (needs root): %1").arg(strerror(errno));
+    // Keep our bind mounts from propagating back to the host.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return QStringLiteral("cannot make mounts private: %1").arg(strerror(errno));
+    target = ports.first().systemLocation();
+    return QString();
+}
+
+QString node()
+{
+    return target;
+}
+
+bool place(const QString& pty_path)
+{
+    if (target.isEmpty())
+        return false;
+    const QByteArray node_path = target.toLocal8Bit();
+    if (placed)
+        umount2(node_path.constData(), MNT_DETACH);
+    placed = mount(pty_path.toLocal8Bit().constData(), node_path.constData(), nullptr, MS_BIND, nullptr) == 0;
+    return placed;
+}
+
+} // namespace port_namespace
