@@ -57,6 +57,10 @@ constexpr unsigned last_sampling_code = 11;
 const QString depth_suffixes[] = {QStringLiteral(":8"), QStringLiteral(":10"), QStringLiteral(":12"),
                                   QStringLiteral(" ")};
 
+// Frame rate with its scan, sampling with its bit depth: joined once, not per frame.
+const Joined_texts frame_scan_texts(frame_rate_texts, scan_suffixes);
+const Joined_texts mapping_depth_texts(sampling_texts, depth_suffixes);
+
 } // namespace
 
 const QString& resolution_text(unsigned resolution)
@@ -124,11 +128,8 @@ void Video::update_video_status()
         rate += 4;
 
     const bool rate_known = frame_rate_known[rate];
-    if (rate_known)
-        frame_label->setText(frame_rate_texts[rate] + scan_suffixes[scan]);
-    else
-        frame_label->setText(frame_rate_texts[rate]);
-    mapping_label->setText(sampling_texts[sampling] + depth_suffixes[depth]);
+    frame_label->setText(rate_known ? frame_scan_texts.at(rate, scan) : frame_rate_texts[rate]);
+    mapping_label->setText(mapping_depth_texts.at(sampling, depth));
 
     set_style(type_label, sdi_type == unknown_sdi_type ? status_style::black : status_style::green);
     set_style(resolution_label, resolution == unknown_resolution ? status_style::black : status_style::green);

@@ -14,8 +14,9 @@
 
 namespace {
 
-const QString device_name = QStringLiteral("MRL-QDC-430");
-const QString device_suffixes[] = {QStringLiteral(" "), QStringLiteral("A"), QStringLiteral("E")};
+// Model name with the variant's suffix ("MRL-QDC-430 " ends in a blank).
+const QString device_names[] = {QStringLiteral("MRL-QDC-430 "), QStringLiteral("MRL-QDC-430A"),
+                                QStringLiteral("MRL-QDC-430E")};
 const QString unknown_device_text = QStringLiteral("Unknown");
 
 const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
@@ -23,13 +24,6 @@ const QString* const input_styles[] = {&status_style::red, &status_style::green}
 
 const QString rate_texts[] = {QStringLiteral("HD"), QStringLiteral("3G"), QStringLiteral("6G"),
                               QStringLiteral("12G")};
-
-const QString crc_ok_text = QStringLiteral("Ok");
-const QString crc_mismatch_text = QStringLiteral("Mistmatch");
-
-const QString version_ok_format = QStringLiteral("%1.%2, Ok");
-const QString version_mismatch_format = QStringLiteral("%1.%2, Version mistmatch");
-constexpr uint8_t supported_versions[] = {0x10, 0x11, 0x20, 0x30};
 
 const QString group_present_text = QStringLiteral("  +");
 const QString group_absent_text = QStringLiteral("---");
@@ -53,14 +47,6 @@ const QString& flag_style(const QString* const (&styles)[2], unsigned code)
     return *table_entry(styles, code, &status_style::black);
 }
 
-bool version_supported(uint8_t version)
-{
-    for (uint8_t supported : supported_versions)
-        if (version == supported)
-            return true;
-    return false;
-}
-
 Qt::CheckState check_state(uint8_t mask, int bit)
 {
     return (mask >> bit) & 1u ? Qt::Checked : Qt::Unchecked;
@@ -71,10 +57,11 @@ Qt::CheckState check_state(uint8_t mask, int bit)
 void MainWindow::update_MainWindow()
 {
     if (parcer->device_id == frame::device_id_430) {
-        if (parcer->device_variant < std::size(device_suffixes))
-            ui->label_device->setText(device_name + device_suffixes[parcer->device_variant]);
+        const uint8_t variant = parcer->device_variant;
+        if (variant < std::size(device_names))
+            ui->label_device->setText(device_names[variant]);
         else
-            ui->label_device->setText(device_name + QStringLiteral(" (%1)").arg(parcer->device_variant));
+            ui->label_device->setText(QStringLiteral("MRL-QDC-430 (%1)").arg(variant));
 
         show_status(ui->label_input, table_text(input_texts, video->input_detected),
                     flag_style(input_styles, video->input_detected));
@@ -122,16 +109,8 @@ void MainWindow::update_MainWindow()
         ui->label_device->setText(unknown_device_text);
     }
 
-    if (parcer->crc_ok)
-        show_status(ui->label_crc_ctrl, crc_ok_text, status_style::green);
-    else
-        show_status(ui->label_crc_ctrl, crc_mismatch_text, status_style::red);
-
-    const uint8_t version = parcer->protocol_version;
-    const bool supported = version_supported(version);
-    show_status(ui->label_protocol_ver,
-                (supported ? version_ok_format : version_mismatch_format).arg(version >> 4).arg(version & 0x0F),
-                supported ? status_style::green : status_style::red);
+    show_crc_check(ui->label_crc_ctrl, parcer->crc_ok);
+    show_protocol_version(ui->label_protocol_ver, parcer->protocol_version);
 }
 
 void MainWindow::show_audio_groups()

@@ -19,8 +19,9 @@ namespace {
 
 const QString settings_organisation = QStringLiteral("mirelo_serial_port");
 
-const QString model_name = QStringLiteral("MRL-QDC-431");
-const QString device_suffixes[] = {QStringLiteral(" "), QStringLiteral("A"), QStringLiteral("E")};
+// Model name with the variant's suffix ("MRL-QDC-431 " ends in a blank).
+const QString device_names[] = {QStringLiteral("MRL-QDC-431 "), QStringLiteral("MRL-QDC-431A"),
+                                QStringLiteral("MRL-QDC-431E")};
 
 const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
 const QString input_styles[] = {status_style::red, status_style::green};
@@ -66,32 +67,15 @@ const QString group_items[] = {
 const QString pair_items[] = {QStringLiteral("In 1/2"), QStringLiteral("In 3/4"), QStringLiteral("In 5/6"),
                               QStringLiteral("In 7/8")};
 
+// Two codes shown as one text: gluing "Unknown" to a valid half would read as a
+// value, so one code beyond its table makes the whole text unknown.
+const Joined_texts frame_texts(frame_rate_texts, scan_texts);
+const Joined_texts colour_texts(mapping_texts, depth_texts);
+
+const QString link_ok_text = QStringLiteral("Ok");
+const QString link_fault_text = QStringLiteral("Fault");
 const QString no_placeholder = QStringLiteral("--");
 const QString blank_placeholder = QStringLiteral("---");
-
-// Null, unlike every table entry: marks a code that lies beyond its table.
-const QString beyond_table;
-
-QString device_name(unsigned variant)
-{
-    const QString& suffix = table_entry(device_suffixes, variant, beyond_table);
-    if (suffix.isNull())
-        return model_name + QStringLiteral(" (%1)").arg(variant);
-    return model_name + suffix;
-}
-
-// Two codes shown as one text: gluing "Unknown" to a valid half would read as a
-// value, so one unknown half makes the whole text unknown.
-template <std::size_t N, std::size_t M>
-QString joined_text(const QString (&first)[N], unsigned first_code, const QString (&second)[M],
-                    unsigned second_code)
-{
-    const QString& head = table_entry(first, first_code, beyond_table);
-    const QString& tail = table_entry(second, second_code, beyond_table);
-    if (head.isNull() || tail.isNull())
-        return unknown_code_text;
-    return head + tail;
-}
 
 Qt::CheckState mute_state(uint8_t mute, int bit)
 {
@@ -203,7 +187,11 @@ void MainWindow_431::update_MainWindow_431()
     if (parcer->device_id != frame::device_id_431)
         return;
 
-    ui->label_device->setText(device_name(parcer->device_variant));
+    const uint8_t variant = parcer->device_variant;
+    if (variant < std::size(device_names))
+        ui->label_device->setText(device_names[variant]);
+    else
+        ui->label_device->setText(QStringLiteral("MRL-QDC-431 (%1)").arg(variant));
 
     const unsigned input = video->input_detected;
     show_status(ui->label_input, table_text(input_texts, input),
@@ -216,9 +204,8 @@ void MainWindow_431::update_MainWindow_431()
         video->update_hdmi_resolution();
         ui->label_type->setText(table_text(hdmi_rate_texts, video->hdmi_rate));
         ui->label_resolution->setText(resolution_text(video->resolution));
-        ui->label_frame->setText(joined_text(frame_rate_texts, video->hdmi_frame, scan_texts, video->hdmi_scan));
-        ui->label_mapping->setText(
-            joined_text(mapping_texts, video->hdmi_mapping, depth_texts, video->hdmi_depth));
+        ui->label_frame->setText(frame_texts.at(video->hdmi_frame, video->hdmi_scan));
+        ui->label_mapping->setText(colour_texts.at(video->hdmi_mapping, video->hdmi_depth));
         set_style(ui->label_type, status_style::green);
         set_style(ui->label_resolution, status_style::green);
         set_style(ui->label_frame, status_style::green);
@@ -239,22 +226,8 @@ void MainWindow_431::update_MainWindow_431()
     ui->checkBox_mute_56->setCheckState(mute_state(parcer->mute, 2));
     ui->checkBox_mute_78->setCheckState(mute_state(parcer->mute, 3));
 
-    if (parcer->crc_ok)
-        show_status(ui->label_crc_ctrl, QStringLiteral("Ok"), status_style::green);
-    else
-        show_status(ui->label_crc_ctrl, QStringLiteral("Mistmatch"), status_style::red);
-
-    const unsigned version = parcer->protocol_version;
-    const unsigned major = version >> 4;
-    const unsigned minor = version & 0x0Fu;
-    // 0x10, 0x11, 0x20 and 0x30 are the versions this window knows how to read.
-    const bool accepted = (version - 0x10u) <= 1u || (version & ~0x10u) == 0x20u;
-    if (accepted)
-        show_status(ui->label_protocol_ver, QStringLiteral("%1.%2, Ok").arg(major).arg(minor),
-                    status_style::green);
-    else
-        show_status(ui->label_protocol_ver, QStringLiteral("%1.%2, Version mistmatch").arg(major).arg(minor),
-                    status_style::red);
+    show_crc_check(ui->label_crc_ctrl, parcer->crc_ok);
+    show_protocol_version(ui->label_protocol_ver, parcer->protocol_version);
 }
 
 void MainWindow_431::show_audio_status()
@@ -284,11 +257,11 @@ void MainWindow_431::check_byte_receiving()
     };
 
     if (received_bytes != 0) {
-        show_status(ui->label_receiving_status, QStringLiteral("Ok"), status_style::green);
+        show_status(ui->label_receiving_status, link_ok_text, status_style::green);
         for (QWidget* control : link_controls)
             control->setEnabled(true);
     } else {
-        show_status(ui->label_receiving_status, QStringLiteral("Fault"), status_style::red);
+        show_status(ui->label_receiving_status, link_fault_text, status_style::red);
         show_status(ui->label_crc_ctrl, no_placeholder, status_style::black);
         show_status(ui->label_protocol_ver, no_placeholder, status_style::black);
         show_status(ui->label_device, blank_placeholder, status_style::black);
