@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sched.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace port_namespace {
 
@@ -24,6 +25,11 @@ QString enter()
     // Keep our bind mounts from propagating back to the host.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return QStringLiteral("cannot make mounts private: %1").arg(strerror(errno));
+    // Serial ports are locked by files in the lock directory; a private one keeps other
+    // programs that use the real port from locking ours out.
+    const char* lock_dir = access("/run/lock", W_OK) == 0 ? "/run/lock" : "/var/lock";
+    if (mount("tmpfs", lock_dir, "tmpfs", 0, "mode=1777") != 0)
+        return QStringLiteral("cannot make a private lock directory: %1").arg(strerror(errno));
     target = ports.first().systemLocation();
     return QString();
 }
