@@ -232,6 +232,7 @@ void Receiver::push(uint8_t byte, std::vector<Item>& out)
         if (byte == 0 || byte > frame::max_payload_length) {
             out.push_back({Kind::bad_length, QByteArray(reinterpret_cast<const char*>(buffer.data()), filled), filled});
             state = State::header;
+            pending_r = byte == header_r;
             return;
         }
         wanted = 3 + byte + 2;

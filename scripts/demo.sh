@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Try the tool without a box: starts the simulated box (boxsim) on a pseudo-terminal and
+# the tool with that pseudo-terminal standing in for the first serial port it lists.
+#
+#   scripts/demo.sh [430|431] [boxsim options...]     e.g. scripts/demo.sh 431 --noise 5%
+#
+# The tool lists only real serial devices, never pseudo-terminals, so the tool runs in a
+# private mount namespace where the pseudo-terminal is bind-mounted over the device node
+# of that first port. That needs root, or unprivileged user namespaces.
+# Type boxsim commands (help, 431, switch, silence 5, input off, ...) here while it runs.
+#
+# Environment: BUILD_DIR (default build), TAVOLINK_BIN (run this instead of the tool).
+set -euo pipefail
+
+die() {
+    echo "demo.sh: $*" >&2
+    exit 1
+}
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+
+model=430
+case ${1:-} in
+430 | 431)
+    model=$1
+    shift
+    ;;
+-h | --help)
+    sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    exit 0
+    ;;
+"" | -*) ;;
+*) die "unknown model '$1' (expected 430 or 431)" ;;
+esac
+
+# Decide first how to get a private mount namespace, so a refusal costs no build.
+if [[ $(id -u) -eq 0 ]]; then
+    namespace=(unshare --mount --propagation private)
+elif unshare --user --map-root-user --mount true 2>/dev/null; then
+    namespace=(unshare --user --map-root-user --mount --propagation private)
+else
+    cat >&2 <<'EOF'
+demo.sh: cannot make a private mount namespace here.
+  The tool lists only real serial devices, so the simulated box's pseudo-terminal has
+  to be bind-mounted over a listed port's device node inside a namespace of the tool's
+  own. That takes root or unprivileged user namespaces. Either
+    - run this script as root (sudo scripts/demo.sh), or
+    - enable unprivileged user namespaces (e.g. sysctl kernel.unprivileged_userns_clone=1), or
+    - connect two serial adapters with a null-modem cable, run
+      build/bin/boxsim --port /dev/ttyUSB1 and pick the other adapter in the tool.
+EOF
+    exit 1
+fi
+
+tool=${TAVOLINK_BIN:-$build/bin/tavolink}
+boxsim=$build/bin/boxsim
+targets=(boxsim)
+[[ -n ${TAVOLINK_BIN:-} ]] || targets+=(tavolink)
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    cmake -S "$root" -B "$build" || die "configuring the build failed"
+fi
+cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" || die "building ${targets[*]} failed"
+[[ -x $boxsim ]] || die "no $boxsim after the build"
+[[ -x $tool ]] || die "no tool at $tool"
+
+# The port the tool opens first is the first one the system lists; boxsim lists them
+# the same way the tool does.
+port=$("$boxsim" --list-ports | head -n 1 | cut -f 2)
+if [[ -z $port ]]; then
+    die "the system lists no serial port, so there is no device node for the simulated box to stand in for"
+fi
+[[ -c $port ]] || die "$port, the first listed port, is not a character device"
+
+if [[ -z ${TAVOLINK_BIN:-} && -z ${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-} ]]; then
+    die "no display to show the tool on (set DISPLAY, or QT_QPA_PLATFORM=offscreen to run it unseen)"
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tavolink-demo.XXXXXX")
+box_pid=
+# shellcheck disable=SC2317 # run by the trap
+cleanup() {
+    if [[ -n $box_pid ]] && kill -0 "$box_pid" 2>/dev/null; then
+        kill "$box_pid" 2>/dev/null || true
+        wait "$box_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The box reads its commands from this terminal; a background job would get /dev/null.
+exec 3<&0
+"$boxsim" --model "$model" --link "$work/box" "$@" <&3 &
+box_pid=$!
+exec 3<&-
+
+for _ in $(seq 50); do
+    [[ -L $work/box ]] && break
+    kill -0 "$box_pid" 2>/dev/null || die "boxsim stopped before creating its pseudo-terminal"
+    sleep 0.1
+done
+pty=$(readlink "$work/box") || die "boxsim did not create its pseudo-terminal"
+
+echo "demo.sh: model $model box on $pty, shown to the tool as $port; type 'help' for box commands" >&2
+status=0
+# Serial-port lock files are named after the device only, so a lock that another program
+# holds on the real port would stop the tool: give the tool a lock directory of its own.
+# shellcheck disable=SC2016
+"${namespace[@]}" sh -c '
+    mount --bind "$1" "$2" || exit 125
+    lock=$(readlink -f /var/lock) && [ -d "$lock" ] && mount -t tmpfs -o mode=1777 tavolink-demo "$lock" ||
+        echo "demo.sh: no private lock directory; a lock held on $2 elsewhere may keep the tool out" >&2
+    shift 2
+    exec "$@"' sh "$pty" "$port" "$tool" </dev/null || status=$?
+if [[ $status -eq 125 ]]; then
+    die "could not bind-mount $pty over $port in the tool's namespace"
+fi
+exit "$status"
