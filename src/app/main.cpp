@@ -9,13 +9,13 @@ int main(int argc, char* argv[])
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
 
-    // The forms were drawn for an 8-point interface font; the larger default of many
-    // Linux desktops clips their captions.
+    // The forms were drawn in fixed pixels for a small, narrow interface font; the wider
+    // and larger defaults of Linux desktops clip their captions.
     QFont font = QApplication::font();
-    if (font.pointSizeF() > 8) {
+    if (font.pointSizeF() > 8)
         font.setPointSize(8);
-        QApplication::setFont(font);
-    }
+    font.setStretch(QFont::SemiCondensed);
+    QApplication::setFont(font);
 
     MainWindow window;
     window.show();

@@ -1,0 +1,42 @@
+# Run by ctest: installs the build into a scratch prefix and checks that the programs,
+# the menu entry and the icon land where a Linux desktop looks for them.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATADIR=share -DICON_NAME=... -P check_install_layout.cmake
+
+foreach(var BUILD_DIR PREFIX BINDIR DATADIR ICON_NAME)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "${var} not given")
+    endif()
+endforeach()
+
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(
+    COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+    RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(expected
+    "${BINDIR}/tavolink"
+    "${BINDIR}/boxsim"
+    "${DATADIR}/applications/tavolink.desktop"
+    "${DATADIR}/icons/hicolor/scalable/apps/${ICON_NAME}.svg")
+set(missing "")
+foreach(file IN LISTS expected)
+    if(NOT EXISTS "${PREFIX}/${file}")
+        list(APPEND missing "${file}")
+    endif()
+endforeach()
+if(missing)
+    message(FATAL_ERROR "missing under ${PREFIX}: ${missing}")
+endif()
+
+foreach(program tavolink boxsim)
+    execute_process(COMMAND test -x "${PREFIX}/${BINDIR}/${program}" RESULT_VARIABLE not_executable)
+    if(not_executable)
+        message(FATAL_ERROR "${BINDIR}/${program} is not executable")
+    endif()
+endforeach()
+
+file(REMOVE_RECURSE "${PREFIX}")
+message(STATUS "install layout ok: ${expected}")

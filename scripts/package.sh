@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a Release build in build-package/, copies it to build/ and
+# checks it: its fields and Depends, its file list, a `cmake --install` into a scratch prefix
+# and, as root, a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
+# The package is always removed again, whichever check fails.
+set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=setup.sh
+source "$(dirname "$0")/setup.sh"
+tavolink_install_missing
+
+build_dir="$tavolink_root/build-package"
+out_dir="$tavolink_root/build"
+scratch=$(mktemp -d /tmp/tavolink-package.XXXXXX)
+installed_by_us=0
+
+# dpkg's state of the tavolink package: installed, unpacked, not-installed, ... or empty if unknown.
+package_state() { dpkg-query -W -f='${db:Status-Status}' tavolink 2>/dev/null || true; }
+step() { printf '\n== %s\n' "$*"; }
+ok() { printf '   ok: %s\n' "$*"; }
+fail() {
+    printf 'package.sh: FAILED: %s\n' "$*" >&2
+    exit 1
+}
+
+cleanup() {
+    local status=$?
+    if ((installed_by_us)); then
+        # Whatever state a failed step left it in (installed, unpacked, half-configured).
+        case $(package_state) in
+        "" | not-installed) ;;
+        *)
+            echo "Removing the tavolink package installed by this script"
+            dpkg -r tavolink >/dev/null || echo "package.sh: dpkg -r tavolink failed; remove it by hand" >&2
+            ;;
+        esac
+    fi
+    rm -rf "$scratch"
+    if ((status != 0)); then
+        echo "package.sh: exit status $status" >&2
+    fi
+    exit "$status"
+}
+trap cleanup EXIT
+# bash skips the EXIT trap when killed by a signal it does not handle.
+trap "exit 130" INT
+trap "exit 143" TERM HUP
+
+# desktop-file-validate exits 0 on warnings and on some errors: judge by what it prints.
+validate_desktop_entry() {
+    local entry=$1 report
+    report=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate $entry: $report"
+    if grep -Eq '(error|warning):' <<<"$report"; then
+        fail "desktop-file-validate $entry: $report"
+    fi
+    ok "desktop-file-validate $entry: no errors, no warnings"
+}
+
+step "Configuring and building the programs in Release ($build_dir)"
+# Only the two packaged programs are built; the install step must not rebuild the rest.
+cmake -S "$tavolink_root" -B "$build_dir" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DTAVOLINK_BUILD_TESTS=OFF \
+    -DTAVOLINK_SANITIZE=OFF \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$scratch/configure.log" 2>&1 ||
+    { cat "$scratch/configure.log" >&2; fail "cmake configure"; }
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+[[ $build_type == Release ]] || fail "build type is '$build_type', not Release"
+cmake --build "$build_dir" -j 2 --target tavolink boxsim || fail "build of tavolink and boxsim"
+ok "built tavolink and boxsim ($build_type)"
+
+step "Building the .deb with CPack"
+rm -f "$build_dir"/tavolink_*.deb
+(cd "$build_dir" && cpack -G DEB) || fail "cpack -G DEB"
+debs=("$build_dir"/tavolink_*.deb)
+[[ ${#debs[@]} -eq 1 && -f ${debs[0]} ]] || fail "expected one tavolink_*.deb in $build_dir, found: ${debs[*]}"
+mkdir -p "$out_dir"
+rm -f "$out_dir"/tavolink_*.deb
+cp "${debs[0]}" "$out_dir/"
+deb="$out_dir/$(basename "${debs[0]}")"
+ok "$deb"
+
+step "Package fields (dpkg-deb -I)"
+dpkg-deb -I "$deb"
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == tavolink ]] || fail "Package is '$(field Package)', not tavolink"
+project_version=$(sed -n 's/^project(tavolink VERSION \([0-9.]*\).*/\1/p' "$tavolink_root/CMakeLists.txt")
+[[ -n $project_version ]] || fail "no project version found in CMakeLists.txt"
+[[ $(field Version) == "$project_version" ]] ||
+    fail "Version is '$(field Version)', project is $project_version"
+[[ $(field Architecture) == "$(dpkg --print-architecture)" ]] || fail "Architecture is '$(field Architecture)'"
+for name in Maintainer Section Description; do
+    [[ -n $(field "$name") ]] || fail "no $name field"
+done
+depends=$(field Depends)
+echo "Depends: $depends"
+for library in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6; do
+    grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library"
+done
+ok "Depends names libqt5core5a, libqt5gui5, libqt5widgets5, libqt5serialport5 (and libc6)"
+
+step "Package contents (dpkg-deb -c)"
+dpkg-deb -c "$deb" | tee "$scratch/contents.txt"
+awk '{print $6}' "$scratch/contents.txt" >"$scratch/paths.txt"
+expected_files=(
+    /usr/bin/tavolink
+    /usr/bin/boxsim
+    /usr/share/applications/tavolink.desktop
+    /usr/share/icons/hicolor/scalable/apps/tavolink.svg
+)
+for file in "${expected_files[@]}"; do
+    grep -qx ".$file" "$scratch/paths.txt" || fail "package lacks $file"
+done
+if grep -v '^\./usr/' "$scratch/paths.txt" | grep -vqx '\./'; then
+    fail "package has files outside /usr: $(grep -v '^\./usr/' "$scratch/paths.txt" | grep -vx '\./' | tr '\n' ' ')"
+fi
+for program in tavolink boxsim; do
+    grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
+done
+ok "programs, desktop entry and icon are in the package"
+
+step "cmake --install into a scratch prefix"
+prefix="$scratch/prefix"
+cmake --install "$build_dir" --prefix "$prefix"
+for file in bin/tavolink bin/boxsim share/applications/tavolink.desktop share/icons/hicolor/scalable/apps/tavolink.svg; do
+    [[ -e $prefix/$file ]] || fail "cmake --install left no $file"
+done
+[[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
+ok "bin/, share/applications/ and share/icons/hicolor/scalable/apps/ laid out under the prefix"
+
+if [[ $(id -u) -ne 0 ]]; then
+    step "Skipping dpkg -i / dpkg -r: not root"
+    echo "package.sh: built and checked $deb (install test skipped)"
+    exit 0
+fi
+
+step "Installing the package (dpkg -i)"
+# dpkg would silently take over files left by something else; refuse rather than clobber them.
+for file in "${expected_files[@]}"; do
+    if [[ -e $file ]] && ! dpkg -S "$file" 2>/dev/null | grep -q '^tavolink:'; then
+        fail "$file already exists and no tavolink package owns it; not overwriting it"
+    fi
+done
+if [[ $(package_state) == installed ]]; then
+    echo "note: a tavolink package was already installed ($(dpkg-query -W -f='${Version}' tavolink)); it is replaced and removed at the end"
+fi
+installed_by_us=1
+if ! dpkg -i "$deb"; then
+    echo "dpkg -i could not finish; letting apt bring in missing dependencies"
+    DEBIAN_FRONTEND=noninteractive apt-get install -f -y -qq || fail "apt-get install -f"
+fi
+[[ $(package_state) == installed ]] || fail "tavolink is '$(package_state)' after dpkg -i, not installed"
+for file in "${expected_files[@]}"; do
+    [[ -e $file ]] || fail "$file missing after dpkg -i"
+done
+[[ -x /usr/bin/tavolink && -x /usr/bin/boxsim ]] || fail "installed programs are not executable"
+ok "installed: $(dpkg-query -W -f='${Package} ${Version}' tavolink); files in place"
+
+for program in tavolink boxsim; do
+    if ldd "/usr/bin/$program" | grep -q 'not found'; then
+        fail "/usr/bin/$program has unresolved libraries: $(ldd "/usr/bin/$program" | grep 'not found')"
+    fi
+done
+ok "ldd finds every library of /usr/bin/tavolink and /usr/bin/boxsim"
+
+validate_desktop_entry /usr/share/applications/tavolink.desktop
+
+step "Starting the installed tool for 3 seconds (offscreen)"
+# A settings folder of its own, so the run leaves nothing in root's home.
+mkdir -p "$scratch/config"
+set +e
+(cd "$scratch" && XDG_CONFIG_HOME="$scratch/config" QT_QPA_PLATFORM=offscreen timeout 3 /usr/bin/tavolink) \
+    >"$scratch/run.log" 2>&1
+status=$?
+set -e
+if ((status != 124)); then
+    cat "$scratch/run.log" >&2
+    fail "tavolink exited with status $status within 3 seconds (expected to still be running)"
+fi
+ok "tavolink started and was still running after 3 seconds"
+
+step "Removing the package (dpkg -r)"
+dpkg -r tavolink || fail "dpkg -r tavolink"
+installed_by_us=0
+case $(package_state) in
+"" | not-installed) ;;
+*) fail "tavolink is '$(package_state)' after dpkg -r" ;;
+esac
+for file in "${expected_files[@]}"; do
+    [[ ! -e $file ]] || fail "$file left behind after dpkg -r"
+done
+ok "removed; nothing of it left in /usr/bin or /usr/share"
+
+printf '\npackage.sh: OK: %s built, checked, installed, started and removed\n' "$deb"
