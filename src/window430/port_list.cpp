@@ -1,5 +1,7 @@
 #include "port_list.h"
 
+#include "serial_port.h"
+
 #include <QComboBox>
 #include <QSerialPortInfo>
 
@@ -37,6 +39,15 @@ int select_line_rate(QComboBox* combo)
 int current_rate(const QComboBox* combo)
 {
     return combo->currentData(Qt::UserRole).toInt();
+}
+
+void reopen(Serial_port* serial_port, const QComboBox* ports, const QComboBox* rates)
+{
+    const QString name = ports->currentText();
+    const int rate = current_rate(rates);
+    serial_port->close_port();
+    if (!name.isEmpty())
+        serial_port->open_port(name, rate);
 }
 
 } // namespace port_list

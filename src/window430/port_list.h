@@ -1,6 +1,7 @@
 #pragma once
 
 class QComboBox;
+class Serial_port;
 
 // The serial port panel's lists, shared by both windows.
 namespace port_list {
@@ -16,5 +17,9 @@ int select_line_rate(QComboBox* combo);
 
 // The rate held by the current entry (0 when there is none).
 int current_rate(const QComboBox* combo);
+
+// Closes the transport and opens it again on the port and rate the panel shows; with
+// no port shown it stays closed.
+void reopen(Serial_port* serial_port, const QComboBox* ports, const QComboBox* rates);
 
 } // namespace port_list

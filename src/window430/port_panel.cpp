@@ -14,11 +14,7 @@ void MainWindow::select_default_baud_rate()
 
 void MainWindow::open_selected_port()
 {
-    const QString name = ui->comboBox_SerialPort->currentText();
-    const int rate = port_list::current_rate(ui->comboBox_BaudRate);
-    serial_port->close_port();
-    if (!name.isEmpty())
-        serial_port->open_port(name, rate);
+    port_list::reopen(serial_port, ui->comboBox_SerialPort, ui->comboBox_BaudRate);
 }
 
 // Clearing and refilling the list runs slot_PortName_change through the index

@@ -4,6 +4,7 @@
 
 #include "audio.h"
 #include "frame_codec.h"
+#include "group_routing.h"
 #include "parcer.h"
 #include "ui_mainwindow.h"
 #include "video.h"
@@ -64,23 +65,8 @@ void MainWindow::update_audio_settings_default(bool)
     ui->comboBox_Out_56->setCurrentIndex(2);
     ui->comboBox_Out_78->setCurrentIndex(3);
 
-    audio->out_group_1 = 0;
-    audio->out_group_2 = 1;
-    ui->comboBox_Out_Gr_1->setCurrentIndex(0);
-    ui->comboBox_Out_Gr_2->setCurrentIndex(1);
-
-    audio->output_12_2 = 0;
-    audio->output_34_2 = 1;
-    audio->output_56_2 = 2;
-    audio->output_78_2 = 3;
-    ui->comboBox_Out_12_2->setCurrentIndex(0);
-    ui->comboBox_Out_34_2->setCurrentIndex(1);
-    ui->comboBox_Out_56_2->setCurrentIndex(2);
-    ui->comboBox_Out_78_2->setCurrentIndex(3);
-
-    audio->mute = 0;
-    for (QCheckBox* box : {ui->checkBox_mute_12, ui->checkBox_mute_34, ui->checkBox_mute_56, ui->checkBox_mute_78})
-        box->setCheckState(Qt::Unchecked);
+    store_group_routing(*audio, default_group_routing);
+    show_group_routing(ui, default_group_routing);
 
     slot_input_audio_change(audio->input_sel);
 }
@@ -97,13 +83,7 @@ void MainWindow::update_audio_settings_from_cpu()
         audio->output_56 = parcer->output_56;
         audio->output_78 = parcer->output_78;
     }
-    audio->out_group_1 = parcer->out_group_1;
-    audio->out_group_2 = parcer->out_group_2;
-    audio->output_12_2 = parcer->output_12_2;
-    audio->output_34_2 = parcer->output_34_2;
-    audio->output_56_2 = parcer->output_56_2;
-    audio->output_78_2 = parcer->output_78_2;
-    audio->mute = parcer->mute;
+    store_group_routing(*audio, group_routing_of(*parcer));
 }
 
 void MainWindow::update_video_settings_from_cpu()

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include "frame_codec.h"
+#include "group_routing.h"
 #include "parcer.h"
 #include "status_label.h"
 #include "ui_mainwindow.h"
@@ -47,11 +48,6 @@ const QString& flag_style(const QString* const (&styles)[2], unsigned code)
     return *table_entry(styles, code, &status_style::black);
 }
 
-Qt::CheckState check_state(uint8_t mask, int bit)
-{
-    return (mask >> bit) & 1u ? Qt::Checked : Qt::Unchecked;
-}
-
 } // namespace
 
 void MainWindow::update_MainWindow()
@@ -86,16 +82,7 @@ void MainWindow::update_MainWindow()
         ui->comboBox_Out_34->setCurrentIndex(parcer->output_34);
         ui->comboBox_Out_56->setCurrentIndex(parcer->output_56);
         ui->comboBox_Out_78->setCurrentIndex(parcer->output_78);
-        ui->comboBox_Out_Gr_1->setCurrentIndex(parcer->out_group_1);
-        ui->comboBox_Out_Gr_2->setCurrentIndex(parcer->out_group_2);
-        ui->comboBox_Out_12_2->setCurrentIndex(parcer->output_12_2);
-        ui->comboBox_Out_34_2->setCurrentIndex(parcer->output_34_2);
-        ui->comboBox_Out_56_2->setCurrentIndex(parcer->output_56_2);
-        ui->comboBox_Out_78_2->setCurrentIndex(parcer->output_78_2);
-        ui->checkBox_mute_12->setCheckState(check_state(parcer->mute, 0));
-        ui->checkBox_mute_34->setCheckState(check_state(parcer->mute, 1));
-        ui->checkBox_mute_56->setCheckState(check_state(parcer->mute, 2));
-        ui->checkBox_mute_78->setCheckState(check_state(parcer->mute, 3));
+        show_group_routing(ui, group_routing_of(*parcer));
 
         if (parcer->manual_fmt_enable != 0) {
             ui->checkBox_pid_ow_enable->setCheckState(Qt::Checked);

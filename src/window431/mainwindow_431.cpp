@@ -3,6 +3,7 @@
 
 #include "audio.h"
 #include "frame_codec.h"
+#include "group_routing.h"
 #include "parcer.h"
 #include "port_list.h"
 #include "serial_port.h"
@@ -77,11 +78,6 @@ const QString link_fault_text = QStringLiteral("Fault");
 const QString no_placeholder = QStringLiteral("--");
 const QString blank_placeholder = QStringLiteral("---");
 
-Qt::CheckState mute_state(uint8_t mute, int bit)
-{
-    return (mute >> bit) & 1u ? Qt::Checked : Qt::Unchecked;
-}
-
 } // namespace
 
 MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer,
@@ -136,11 +132,7 @@ int MainWindow_431::current_port_index() const
 
 void MainWindow_431::open_selected_port()
 {
-    const QString name = ui->comboBox_SerialPort->currentText();
-    const int rate = port_list::current_rate(ui->comboBox_BaudRate);
-    serial_port->close_port();
-    if (!name.isEmpty())
-        serial_port->open_port(name, rate);
+    port_list::reopen(serial_port, ui->comboBox_SerialPort, ui->comboBox_BaudRate);
 }
 
 void MainWindow_431::slot_PortName_change(int)
@@ -213,18 +205,7 @@ void MainWindow_431::update_MainWindow_431()
         show_audio_status();
     }
 
-    // The box's own settings; setCurrentIndex and setCheckState emit neither
-    // activated nor clicked, so none of this is sent back.
-    ui->comboBox_Out_Gr_1->setCurrentIndex(parcer->out_group_1);
-    ui->comboBox_Out_Gr_2->setCurrentIndex(parcer->out_group_2);
-    ui->comboBox_Out_12_2->setCurrentIndex(parcer->output_12_2);
-    ui->comboBox_Out_34_2->setCurrentIndex(parcer->output_34_2);
-    ui->comboBox_Out_56_2->setCurrentIndex(parcer->output_56_2);
-    ui->comboBox_Out_78_2->setCurrentIndex(parcer->output_78_2);
-    ui->checkBox_mute_12->setCheckState(mute_state(parcer->mute, 0));
-    ui->checkBox_mute_34->setCheckState(mute_state(parcer->mute, 1));
-    ui->checkBox_mute_56->setCheckState(mute_state(parcer->mute, 2));
-    ui->checkBox_mute_78->setCheckState(mute_state(parcer->mute, 3));
+    show_group_routing(ui, group_routing_of(*parcer));
 
     show_crc_check(ui->label_crc_ctrl, parcer->crc_ok);
     show_protocol_version(ui->label_protocol_ver, parcer->protocol_version);
@@ -288,25 +269,8 @@ void MainWindow_431::fill_audio_combos()
 
 void MainWindow_431::update_audio_settings_default(bool)
 {
-    audio->out_group_1 = 0;
-    audio->out_group_2 = 1;
-    audio->output_12_2 = 0;
-    audio->output_34_2 = 1;
-    audio->output_56_2 = 2;
-    audio->output_78_2 = 3;
-
-    ui->comboBox_Out_Gr_1->setCurrentIndex(audio->out_group_1);
-    ui->comboBox_Out_Gr_2->setCurrentIndex(audio->out_group_2);
-    ui->comboBox_Out_12_2->setCurrentIndex(audio->output_12_2);
-    ui->comboBox_Out_34_2->setCurrentIndex(audio->output_34_2);
-    ui->comboBox_Out_56_2->setCurrentIndex(audio->output_56_2);
-    ui->comboBox_Out_78_2->setCurrentIndex(audio->output_78_2);
-
-    audio->mute = 0;
-    ui->checkBox_mute_12->setCheckState(Qt::Unchecked);
-    ui->checkBox_mute_34->setCheckState(Qt::Unchecked);
-    ui->checkBox_mute_56->setCheckState(Qt::Unchecked);
-    ui->checkBox_mute_78->setCheckState(Qt::Unchecked);
+    store_group_routing(*audio, default_group_routing);
+    show_group_routing(ui, default_group_routing);
 
     // One frame for the whole routing, not one per field.
     emit audio->audio_settings_changed();
