@@ -92,7 +92,7 @@ Run run_probe(const std::string& config_dir)
     run.ok = true;
     run.startup_ms = static_cast<double>(shown - start) / 1e6;
     run.cpu_ms = static_cast<double>(cpu) / 1e6;
-    run.peak_rss_mb = static_cast<double>(peak_kb) / 1024.0;
+    run.peak_rss_mb = static_cast<double>(peak_kb) * 1024.0 / 1e6;
     return run;
 }
 

@@ -61,6 +61,28 @@ private slots:
         QCOMPARE(crc16(reinterpret_cast<const uint8_t*>(check.constData()), 9), uint16_t(0x4B37));
     }
 
+    void crc_matches_the_bitwise_definition_at_every_length()
+    {
+        // The polynomial applied one bit at a time: slow, but plainly the definition.
+        const auto bitwise = [](const QByteArray& bytes) {
+            uint16_t crc = 0xFFFF;
+            for (char byte : bytes) {
+                crc ^= static_cast<uint8_t>(byte);
+                for (int bit = 0; bit < 8; ++bit)
+                    crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            }
+            return crc;
+        };
+        QByteArray bytes;
+        uint32_t seed = 12345;
+        for (int length = 0; length < 70; ++length) {
+            QCOMPARE(crc16(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<std::size_t>(bytes.size())),
+                     bitwise(bytes));
+            seed = seed * 1103515245u + 12345u;
+            bytes.append(static_cast<char>(seed >> 16));
+        }
+    }
+
     void settings_frames_byte_for_byte()
     {
         const frame::Settings_values zero;

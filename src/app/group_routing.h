@@ -1,5 +1,7 @@
 #pragma once
 
+#include "status_label.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 
@@ -54,5 +56,5 @@ void show_group_routing(Form* ui, const Group_routing& routing)
     QCheckBox* const mute_boxes[] = {ui->checkBox_mute_12, ui->checkBox_mute_34, ui->checkBox_mute_56,
                                      ui->checkBox_mute_78};
     for (int bit = 0; bit < 4; ++bit)
-        mute_boxes[bit]->setCheckState((routing.mute >> bit) & 1u ? Qt::Checked : Qt::Unchecked);
+        show_check_state(mute_boxes[bit], (routing.mute >> bit) & 1u);
 }

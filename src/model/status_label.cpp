@@ -1,11 +1,19 @@
 #include "status_label.h"
 
+#include <QCheckBox>
 #include <QLabel>
 
 void set_style(QWidget* widget, const QString& style)
 {
     if (widget->styleSheet() != style)
         widget->setStyleSheet(style);
+}
+
+void show_check_state(QCheckBox* box, bool checked)
+{
+    const Qt::CheckState state = checked ? Qt::Checked : Qt::Unchecked;
+    if (box->checkState() != state)
+        box->setCheckState(state);
 }
 
 void show_status(QLabel* label, const QString& text, const QString& style)

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+class QCheckBox;
 class QLabel;
 class QWidget;
 
@@ -59,6 +60,10 @@ private:
 // Changes a widget's style sheet only when it differs: every setStyleSheet call
 // re-polishes the widget, which is costly at the box's frame rate.
 void set_style(QWidget* widget, const QString& style);
+
+// Sets a check box only when its state differs: QCheckBox repaints itself (and its
+// see-through parent) on every setCheckState, changed or not.
+void show_check_state(QCheckBox* box, bool checked);
 
 // Shows a status as text plus colour, touching only what changed.
 void show_status(QLabel* label, const QString& text, const QString& style);

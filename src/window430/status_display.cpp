@@ -85,10 +85,10 @@ void MainWindow::update_MainWindow()
         show_group_routing(ui, group_routing_of(*parcer));
 
         if (parcer->manual_fmt_enable != 0) {
-            ui->checkBox_pid_ow_enable->setCheckState(Qt::Checked);
+            show_check_state(ui->checkBox_pid_ow_enable, true);
             show_status(ui->label_forced_format_warning, forced_on_text, forced_on_style);
         } else {
-            ui->checkBox_pid_ow_enable->setCheckState(Qt::Unchecked);
+            show_check_state(ui->checkBox_pid_ow_enable, false);
             show_status(ui->label_forced_format_warning, forced_off_text, forced_off_style);
         }
         ui->comboBox_Format_wr->setCurrentIndex(parcer->manual_format);
