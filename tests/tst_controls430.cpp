@@ -96,8 +96,7 @@ const QByteArray box_settings = QByteArray::fromHex("00 01 02 03 00 00 04 00 00 
 struct Rig
 {
     Pty_pair box;
-    std::unique_ptr<MainWindow> window = std::make_unique<MainWindow>();
-    MainWindow& w = *window;
+    MainWindow w;
     MainWindow_probe p{w};
 
     Rig() { p.link_timer().stop(); }
@@ -111,7 +110,10 @@ struct Rig
         QMetaObject::invokeMethod(&w, "slot_PortName_change_from_index", Q_ARG(int, index));
         return index;
     }
-    void feed(const QByteArray& bytes) { QMetaObject::invokeMethod(&w, "slot_serial_port_read", Q_ARG(QByteArray, bytes)); }
+    void feed(const QByteArray& bytes)
+    {
+        QMetaObject::invokeMethod(&w, "slot_serial_port_read", Q_ARG(QByteArray, bytes));
+    }
     void tick() { QMetaObject::invokeMethod(&w, "check_byte_receiving"); }
     bool bring_up(const QByteArray& settings = box_settings)
     {
@@ -130,6 +132,12 @@ struct Rig
     bool hears_box() { return hears(box); }
     QByteArray sent() { return settings_of(box.read(1000)); }
     bool silent() { return box.read(300).isEmpty(); }
+    // Nothing more after an acknowledgement, which would release a queued frame.
+    bool nothing_queued()
+    {
+        QMetaObject::invokeMethod(p.serial_port(), "ack_recieved_and_send_new_msg");
+        return silent();
+    }
 };
 
 } // namespace
@@ -256,7 +264,7 @@ private slots:
         }
         QCOMPARE(indexes, QList<int>({1, 2, 3, 0}));
         QCOMPARE(r.sent(), hex(with(box_settings, 0, 1)));
-        QVERIFY(r.silent());
+        QVERIFY(r.nothing_queued());
     }
 
     void default_set_data()
@@ -279,7 +287,7 @@ private slots:
 
         if (link_up)
             QCOMPARE(r.sent(), QByteArray("00 00 01 02 03 00 04 00 00 01 00 01 02 03 00"));
-        QVERIFY(r.silent());
+        QVERIFY(r.nothing_queued());
         QCOMPARE(r.get<QComboBox>("comboBox_Out_Gr_2")->currentIndex(), 1);
         QCOMPARE(r.get<QComboBox>("comboBox_Out_78_2")->currentIndex(), 3);
         QVERIFY(!r.get<QCheckBox>("checkBox_mute_78")->isChecked());
@@ -303,6 +311,7 @@ private slots:
         QVERIFY(r.bring_up());
         r.w.findChild<QCheckBox*>(box)->click();
         QCOMPARE(r.sent(), hex(with(box_settings, 14, 0x05 ^ 1 << bit)));
+        QVERIFY(r.nothing_queued());
     }
 
     void group_equal_to_other_group_is_refused()
@@ -367,7 +376,10 @@ private slots:
         r.attach();
         Audio& audio = r.p.audio();
         audio.input_sel = 1;
-        audio.output_12 = 3, audio.output_34 = 2, audio.output_56 = 1, audio.output_78 = 0;
+        audio.output_12 = 3;
+        audio.output_34 = 2;
+        audio.output_56 = 1;
+        audio.output_78 = 0;
         r.p.video().manual_fmt_enable = 1;
         r.p.video().manual_format = 9;
 
@@ -394,7 +406,8 @@ int main(int argc, char** argv)
     namespace_problem = port_namespace::enter(); // before the application object starts a thread
     QApplication app(argc, argv);
     if (!namespace_problem.isEmpty())
-        qWarning("no stand-in serial port, the opening of listed ports is not checked: %s", qPrintable(namespace_problem));
+        qWarning("no stand-in serial port, the opening of listed ports is not checked: %s",
+                 qPrintable(namespace_problem));
     tst_controls430 test;
     return QTest::qExec(&test, argc, argv);
 }
