@@ -54,15 +54,11 @@ class Tst_codec : public QObject
     Q_OBJECT
 
 private slots:
-    void crc_check_values()
-    {
-        QCOMPARE(crc16(nullptr, 0), uint16_t(0xFFFF));
-        const QByteArray check("123456789");
-        QCOMPARE(crc16(reinterpret_cast<const uint8_t*>(check.constData()), 9), uint16_t(0x4B37));
-    }
-
     void crc_matches_the_bitwise_definition_at_every_length()
     {
+        const QByteArray check("123456789");
+        QCOMPARE(crc16(reinterpret_cast<const uint8_t*>(check.constData()), 9), uint16_t(0x4B37));
+
         // The polynomial applied one bit at a time: slow, but plainly the definition.
         const auto bitwise = [](const QByteArray& bytes) {
             uint16_t crc = 0xFFFF;

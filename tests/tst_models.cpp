@@ -289,15 +289,6 @@ private slots:
         QCOMPARE(recorder.take(), (QStringList{"update", "to430"}));
     }
 
-    void first_frame_from_a_model_431_switches()
-    {
-        Video video(&type, &resolution, &frame, &mapping, &format_box);
-        Parcer parcer(&video);
-        Signal_recorder recorder(&parcer);
-        decode(parcer, payload_431());
-        QCOMPARE(recorder.take(), (QStringList{"update", "to431"}));
-    }
-
     void acknowledgement_comes_before_anything_is_stored()
     {
         Video video(&type, &resolution, &frame, &mapping, &format_box);

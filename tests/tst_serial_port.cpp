@@ -98,22 +98,6 @@ private slots:
         QCOMPARE(video.crc_errors_reset, uint8_t(0));
     }
 
-    void received_bytes_are_passed_on()
-    {
-        Pty_pair box;
-        Serial_port port(&video);
-        QVERIFY(port.open_port(box.slave_path(), 115200));
-        QSignalSpy received(&port, &Serial_port::signal_serial_port_read);
-        const auto joined = [&received] {
-            QByteArray all;
-            for (const QList<QVariant>& call : received)
-                all += call[0].toByteArray();
-            return all;
-        };
-        box.write(QByteArray("PR\x01\x02", 4));
-        QTRY_COMPARE(joined(), QByteArray("PR\x01\x02", 4));
-    }
-
     void missing_port_fails_with_its_name_in_the_log()
     {
         Serial_port port(&video);
