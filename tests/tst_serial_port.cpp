@@ -75,6 +75,26 @@ private slots:
         QCOMPARE(log.lines().count("Mirelo UART timeout"), 1);
     }
 
+    void a_silent_box_keeps_only_the_newest_waiting_frames()
+    {
+        Pty_pair box;
+        Serial_port port(&video);
+        QVERIFY(port.open_port(box.slave_path(), 115200));
+        port.write_packet(settings_frame(0));
+        QCOMPARE(box.read(1000), settings_frame(0));
+        for (int i = 1; i <= 100; ++i)
+            port.write_packet(settings_frame(static_cast<uint8_t>(i)));
+
+        QByteArray expected, written;
+        for (int i = 93; i <= 100; ++i)
+            expected += settings_frame(static_cast<uint8_t>(i));
+        for (int i = 0; i < 10; ++i) {
+            QMetaObject::invokeMethod(&port, "serial_port_timeout");
+            written += box.read(100);
+        }
+        QCOMPARE(written, expected);
+    }
+
     void write_if_idle_drops_while_busy()
     {
         Pty_pair box;

@@ -6,7 +6,12 @@
 
 namespace {
 constexpr int ack_timeout_ms = 3000;
-}
+// Every settings frame carries the complete settings, so older waiting frames are
+// superseded by newer ones. A box that stops acknowledging while the tool keeps
+// sending (the forced-format rule fires on every status frame) would otherwise
+// grow the queue by a frame per status frame, without end.
+constexpr int max_waiting_frames = 8;
+} // namespace
 
 Serial_port::Serial_port(Video* video)
     : QObject(nullptr)
@@ -51,6 +56,8 @@ void Serial_port::set_baud_rate(int baud_rate)
 void Serial_port::write_packet(const QByteArray& frame)
 {
     tx_queue.append(frame);
+    while (tx_queue.size() > max_waiting_frames)
+        tx_queue.removeFirst();
     if (!waiting_ack)
         send_next_packet();
 }

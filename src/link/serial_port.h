@@ -9,7 +9,8 @@
 class Video;
 
 // Owns the serial line to the box. Frames are sent one at a time: the next one waits
-// until the box acknowledges the last or 3000 ms pass without an answer.
+// until the box acknowledges the last or 3000 ms pass without an answer. Only the
+// newest few waiting frames are kept.
 class Serial_port : public QObject
 {
     Q_OBJECT
