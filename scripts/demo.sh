@@ -19,6 +19,8 @@ die() {
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+# shellcheck source-path=SCRIPTDIR source=lib/stand_in_port.sh
+source "$root/scripts/lib/stand_in_port.sh"
 
 model=430
 case ${1:-} in
@@ -35,11 +37,7 @@ case ${1:-} in
 esac
 
 # Decide first how to get a private mount namespace, so a refusal costs no build.
-if [[ $(id -u) -eq 0 ]]; then
-    namespace=(unshare --mount --propagation private)
-elif unshare --user --map-root-user --mount true 2>/dev/null; then
-    namespace=(unshare --user --map-root-user --mount --propagation private)
-else
+if ! stand_in_namespace_command; then
     cat >&2 <<'EOF'
 demo.sh: cannot make a private mount namespace here.
   The tool lists only real serial devices, so the simulated box's pseudo-terminal has
@@ -64,13 +62,8 @@ cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" || die "building $
 [[ -x $boxsim ]] || die "no $boxsim after the build"
 [[ -x $tool ]] || die "no tool at $tool"
 
-# The port the tool opens first is the first one the system lists; boxsim lists them
-# the same way the tool does.
-port=$("$boxsim" --list-ports | head -n 1 | cut -f 2)
-if [[ -z $port ]]; then
-    die "the system lists no serial port, so there is no device node for the simulated box to stand in for"
-fi
-[[ -c $port ]] || die "$port, the first listed port, is not a character device"
+# The port the tool opens first is the first one the system lists.
+port=$(stand_in_first_port demo.sh "$boxsim") || exit 1
 
 if [[ -z ${TAVOLINK_BIN:-} && -z ${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-} ]]; then
     die "no display to show the tool on (set DISPLAY, or QT_QPA_PLATFORM=offscreen to run it unseen)"
@@ -105,15 +98,7 @@ pty=$(readlink "$work/box") || die "boxsim did not create its pseudo-terminal"
 
 echo "demo.sh: model $model box on $pty, shown to the tool as $port; type 'help' for box commands" >&2
 status=0
-# Serial-port lock files are named after the device only, so a lock that another program
-# holds on the real port would stop the tool: give the tool a lock directory of its own.
-# shellcheck disable=SC2016
-"${namespace[@]}" sh -c '
-    mount --bind "$1" "$2" || exit 125
-    lock=$(readlink -f /var/lock) && [ -d "$lock" ] && mount -t tmpfs -o mode=1777 tavolink-demo "$lock" ||
-        echo "demo.sh: no private lock directory; a lock held on $2 elsewhere may keep the tool out" >&2
-    shift 2
-    exec "$@"' sh "$pty" "$port" "$tool" </dev/null || status=$?
+stand_in_exec demo.sh "$pty" "$port" "$tool" </dev/null || status=$?
 if [[ $status -eq 125 ]]; then
     die "could not bind-mount $pty over $port in the tool's namespace"
 fi

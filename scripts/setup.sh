@@ -8,7 +8,7 @@ tavolink_packages=(
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     libbenchmark-dev
     clang libclang-rt-dev
-    xvfb xauth imagemagick util-linux libx11-dev
+    xvfb xauth imagemagick util-linux libx11-dev xdotool
     desktop-file-utils dpkg-dev
 )
 
