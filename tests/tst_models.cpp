@@ -61,62 +61,38 @@ private slots:
     void payload_identifier_decoding_data()
     {
         QTest::addColumn<QByteArray>("pid");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<QStringList>("styles");
-        const QString g = "color: green", b = "color: black";
-        QTest::newRow("1080p50 1.5G") << QByteArray::fromHex("85C90001")
-                                      << QStringList{"1.5G", "1920x1080", "50p", "YCbCr:422:10"}
-                                      << QStringList{g, g, g, g};
-        QTest::newRow("interlaced field rate") << QByteArray::fromHex("85050001")
-                                               << QStringList{"1.5G", "1920x1080", "50i", "YCbCr:422:10"}
-                                               << QStringList{g, g, g, g};
-        QTest::newRow("3G A wide 59.94p") << QByteArray::fromHex("894A4002")
-                                          << QStringList{"3G A", "2048x1080", "59.94p", "YCbCr:422:12"}
-                                          << QStringList{g, g, g, g};
-        QTest::newRow("12G wide 60p") << QByteArray::fromHex("CECB4000")
-                                      << QStringList{"12G", "4096x2160", "60p", "YCbCr:422:8"}
-                                      << QStringList{g, g, g, g};
-        QTest::newRow("6G 2160 not wide") << QByteArray::fromHex("C0C90000")
-                                          << QStringList{"6G", "3840x2160", "50p", "YCbCr:422:8"}
-                                          << QStringList{g, g, g, g};
-        QTest::newRow("720p") << QByteArray::fromHex("84CB4000")
-                              << QStringList{"1.5G", "1280x720", "60p", "YCbCr:422:8"}
-                              << QStringList{g, g, g, g};
-        QTest::newRow("unknown payload code") << QByteArray::fromHex("00C90001")
-                                              << QStringList{"Unknown", "Unknown", "50p", "YCbCr:422:10"}
-                                              << QStringList{b, b, g, g};
-        QTest::newRow("rate code 4") << QByteArray::fromHex("85C40000")
-                                     << QStringList{"1.5G", "1920x1080", "Unknown", "YCbCr:422:8"}
-                                     << QStringList{g, g, b, g};
-        QTest::newRow("rate code 15 interlaced") << QByteArray::fromHex("850F0000")
-                                                 << QStringList{"1.5G", "1920x1080", "Unknown", "YCbCr:422:8"}
-                                                 << QStringList{g, g, b, g};
-        QTest::newRow("sampling 7") << QByteArray::fromHex("85C90701")
-                                    << QStringList{"1.5G", "1920x1080", "50p", "Unknown:10"}
-                                    << QStringList{g, g, g, b};
-        QTest::newRow("sampling 15 counts as 11") << QByteArray::fromHex("85C90F01")
-                                                  << QStringList{"1.5G", "1920x1080", "50p", "Unknown:10"}
-                                                  << QStringList{g, g, g, b};
-        QTest::newRow("RGBD, depth 3") << QByteArray::fromHex("85C90A03")
-                                       << QStringList{"1.5G", "1920x1080", "50p", "RGBD:4224 "}
-                                       << QStringList{g, g, g, g};
-        QTest::newRow("depth 3") << QByteArray::fromHex("85C90003")
-                                 << QStringList{"1.5G", "1920x1080", "50p", "YCbCr:422 "}
-                                 << QStringList{g, g, g, g};
+        QTest::addColumn<QStringList>("texts"); // type, resolution, frame, mapping
+        QTest::addColumn<QString>("colours");   // one letter per label: green or black
+        const auto row = [](const char* name, const char* pid, const char* texts, const char* colours) {
+            QTest::newRow(name) << QByteArray::fromHex(pid) << QString(texts).split('|') << QString(colours);
+        };
+        row("1080p50 1.5G", "85C90001", "1.5G|1920x1080|50p|YCbCr:422:10", "gggg");
+        row("interlaced field rate", "85050001", "1.5G|1920x1080|50i|YCbCr:422:10", "gggg");
+        row("3G A wide 59.94p", "894A4002", "3G A|2048x1080|59.94p|YCbCr:422:12", "gggg");
+        row("12G wide 60p", "CECB4000", "12G|4096x2160|60p|YCbCr:422:8", "gggg");
+        row("6G 2160 not wide", "C0C90000", "6G|3840x2160|50p|YCbCr:422:8", "gggg");
+        row("720p", "84CB4000", "1.5G|1280x720|60p|YCbCr:422:8", "gggg");
+        row("unknown payload code", "00C90001", "Unknown|Unknown|50p|YCbCr:422:10", "bbgg");
+        row("rate code 4", "85C40000", "1.5G|1920x1080|Unknown|YCbCr:422:8", "ggbg");
+        row("rate code 15 interlaced", "850F0000", "1.5G|1920x1080|Unknown|YCbCr:422:8", "ggbg");
+        row("sampling 7", "85C90701", "1.5G|1920x1080|50p|Unknown:10", "gggb");
+        row("sampling 15 counts as 11", "85C90F01", "1.5G|1920x1080|50p|Unknown:10", "gggb");
+        row("RGBD, depth 3", "85C90A03", "1.5G|1920x1080|50p|RGBD:4224 ", "gggg");
+        row("depth 3", "85C90003", "1.5G|1920x1080|50p|YCbCr:422 ", "gggg");
     }
 
     void payload_identifier_decoding()
     {
         QFETCH(QByteArray, pid);
         QFETCH(QStringList, texts);
-        QFETCH(QStringList, styles);
+        QFETCH(QString, colours);
         Video video(&type, &resolution, &frame, &mapping, &format_box);
         memcpy(video.pid, pid.constData(), 4);
         video.update_video_status();
         const QList<QLabel*> labels{&type, &resolution, &frame, &mapping};
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(labels[i]->text(), texts[i]);
-            QCOMPARE(labels[i]->styleSheet(), styles[i]);
+            QCOMPARE(labels[i]->styleSheet(), QString(colours[i] == 'g' ? "color: green" : "color: black"));
         }
     }
 
