@@ -1,34 +1,46 @@
+// The model-431 window around the shared objects the model-430 window owns: status
+// display, link check, audio embedding controls and port panel.
 #include "audio.h"
-#include "frame_codec.h"
 #include "mainwindow_431.h"
 #include "parcer.h"
 #include "pty_pair.h"
 #include "serial_port.h"
 #include "test_support.h"
+#include "ui_mainwindow_431.h"
 #include "video.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
-#include <QSignalSpy>
-
-#include <cstring>
 
 namespace {
 
-// Model-431 payload offsets.
-enum { sdi_rate = 12, hdmi_format, hdmi_frame, hdmi_scan, hdmi_mapping, hdmi_depth, audio_freq, hdmi_rate,
-       out_group_1, out_group_2, pair_12, pair_34, pair_56, pair_78, mute };
+// A model-431 status payload: the flags, then from offset 12 the SDI rate, HDMI format,
+// frame rate, scan, mapping, depth, audio frequency and link rate, groups A and B, the
+// four pairs and the mute bits.
+QByteArray hdmi(uint8_t flags, const char* hex)
+{
+    return payload_431(0x30, 0, flags).replace(12, QByteArray::fromHex(hex).size(), QByteArray::fromHex(hex));
+}
 
-const char* const link_controls[] = {"comboBox_Out_12_2", "checkBox_mute_12", "comboBox_Out_34_2",
-                                     "checkBox_mute_34",  "comboBox_Out_56_2", "checkBox_mute_56",
-                                     "comboBox_Out_78_2", "checkBox_mute_78", "comboBox_Out_Gr_1",
-                                     "comboBox_Out_Gr_2"};
-const char* const cleared_by_no_input[] = {"label_rate", "label_type", "label_resolution", "label_frame",
-                                           "label_mapping", "label_aud_channels", "label_aud_freq"};
+// 1080p60 at 1.5G with 2-channel 48 kHz audio, on a 3G SDI output.
+const QByteArray hd_input = hdmi(0x03, "01 0a 05 00 01 00 03 00");
+
+// The SDI rate, link rate, resolution, frame, mapping, channel and frequency labels
+// showing `texts`: in green, or "---" in grey.
+QStringList input_shown(const QStringList& texts)
+{
+    const char* const names[] = {"label_rate",    "label_type",         "label_resolution", "label_frame",
+                                 "label_mapping", "label_aud_channels", "label_aud_freq"};
+    QStringList shown;
+    for (int i = 0; i < 7; ++i)
+        shown << QString(names[i]) + '=' + texts[i] + (texts[i] == "---" ? "|color: grey" : "|color: green");
+    return shown;
+}
+const QStringList cleared = input_shown({"---", "---", "---", "---", "---", "---", "---"});
+
+const char* const audio_controls[] = {"comboBox_Out_Gr_1", "comboBox_Out_Gr_2", "comboBox_Out_12_2",
+                                      "comboBox_Out_34_2", "comboBox_Out_56_2", "comboBox_Out_78_2",
+                                      "checkBox_mute_12",  "checkBox_mute_34",  "checkBox_mute_56", "checkBox_mute_78"};
 
 // The shared objects as the model-430 window would own them, around a window under test.
 struct Rig
@@ -40,35 +52,27 @@ struct Rig
     Parcer parcer{&video};
     Serial_port port{&video};
     MainWindow_431 w{nullptr, &video, &audio, &parcer, &port};
+    QSignalSpy changes{&audio, &Audio::audio_settings_changed};
 
-    QLabel* label(const char* name) { return w.findChild<QLabel*>(name); }
-    QString text(const char* name) { return label(name)->text(); }
-    QString style(const char* name) { return label(name)->styleSheet(); }
-    QComboBox* combo(const char* name) { return w.findChild<QComboBox*>(name); }
-    QCheckBox* check(const char* name) { return w.findChild<QCheckBox*>(name); }
-
-    void feed(const QByteArray& payload, bool crc_ok = true)
+    template <typename T = QWidget>
+    T* get(const char* name) { return w.findChild<T*>(name); }
+    QString mismatches(const QStringList& expected) { return label_mismatches(w, shown_labels(w), expected); }
+    void feed(QByteArray payload, bool crc_ok = true)
     {
-        uint8_t buffer[frame::payload_buffer_size] = {};
-        std::memcpy(buffer, payload.constData(), static_cast<size_t>(payload.size()));
         parcer.crc_ok = crc_ok;
-        parcer.parcing_data(buffer);
+        parcer.parcing_data(reinterpret_cast<uint8_t*>(payload.data()));
         QMetaObject::invokeMethod(&w, "update_MainWindow_431");
     }
+    // The audio controls as shown (combo indexes, check states), then the model's fields.
+    QList<int> state()
+    {
+        QList<int> all;
+        for (const char* name : audio_controls)
+            all << (get<QComboBox>(name) ? get<QComboBox>(name)->currentIndex() : get<QCheckBox>(name)->isChecked());
+        return all << audio.out_group_1 << audio.out_group_2 << audio.output_12_2 << audio.output_34_2
+                   << audio.output_56_2 << audio.output_78_2 << audio.mute;
+    }
 };
-
-QByteArray hdmi_payload(uint8_t flags, std::initializer_list<std::pair<int, int>> bytes)
-{
-    QByteArray payload = payload_431(0x30, 0, flags);
-    for (const auto& byte : bytes)
-        set_byte(payload, byte.first, byte.second);
-    return payload;
-}
-
-QVariant stored(const char* organisation, const char* key)
-{
-    return QSettings(QSettings::UserScope, organisation, QString()).value(key);
-}
 
 } // namespace
 
@@ -79,243 +83,117 @@ class tst_window431 : public QObject
 private slots:
     void init() { clear_settings_store(); }
 
-    void form_after_construction()
+    void status_display_data()
     {
-        Rig r;
-        for (const char* name : {"label_device", "label_input", "label_rate", "label_type", "label_resolution",
-                                 "label_frame", "label_mapping", "label_receiving_status", "label_protocol_ver",
-                                 "label_crc_ctrl"})
-            QCOMPARE(r.text(name), QStringLiteral("--"));
-        QCOMPARE(r.text("label_aud_channels"), QStringLiteral("---"));
-        QCOMPARE(r.text("label_aud_freq"), QStringLiteral("---"));
-        QCOMPARE(r.combo("comboBox_Out_Gr_2")->count(), 8);
-        QCOMPARE(r.combo("comboBox_Out_Gr_2")->itemText(7), QStringLiteral("Out Gr8"));
-        QCOMPARE(r.combo("comboBox_Out_78_2")->count(), 4);
-        QCOMPARE(r.combo("comboBox_Out_78_2")->itemText(3), QStringLiteral("In 7/8"));
-        QVERIFY(!r.combo("comboBox_BaudRate")->isEnabled());
-        QCOMPARE(r.combo("comboBox_BaudRate")->currentData().toInt(), 115200);
-        QCOMPARE(r.w.pos(), QPoint(200, 200));
-        QCOMPARE(r.w.size(), QSize(893, 551));
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QStringList>("expected"); // "label=text|style"; the rest as the 1080p60 frame left them
 
-        QStringList focus_order;
-        for (QWidget* next = r.w.nextInFocusChain(); next != &r.w; next = next->nextInFocusChain())
-            if ((next->focusPolicy() & Qt::TabFocus) && !next->objectName().isEmpty())
-                focus_order << next->objectName();
-        QCOMPARE(focus_order, QStringList({"button_rescan", "comboBox_SerialPort", "comboBox_BaudRate",
-                                           "comboBox_Out_Gr_1", "comboBox_Out_12_2", "comboBox_Out_34_2",
-                                           "comboBox_Out_56_2", "comboBox_Out_Gr_2", "comboBox_Out_78_2",
-                                           "checkBox_mute_12", "checkBox_mute_34", "checkBox_mute_56",
-                                           "checkBox_mute_78", "button_default_set"}));
+        QTest::newRow("1080p60") << hd_input
+            << QStringList{"label_device=MRL-QDC-431 |", "label_input=Ok|color: green",
+                           "label_crc_ctrl=Ok|color: green", "label_protocol_ver=3.0, Ok|color: green"}
+                   + input_shown({"3G", "1.5G", "1920x1080", "60p", "YCbCr:422 24bit", "2ch", "48kHz"});
+        QTest::newRow("2160p50, 8ch") << hdmi(0x0F, "03 05 04 01 00 03 07 09")
+            << input_shown({"12G", "12G", "3840x2160", "50i", "RGB:444 48 bit", "8ch", "192kHz"});
+        QTest::newRow("4096p24, 3ch") << hdmi(0x05, "02 07 00 00 02 02 02 02")
+            << input_shown({"6G", "2.23G", "4096x2160", "24p", "YCbCr:444 36bit", "3ch", "44.1kHz"});
+        QTest::newRow("no audio codes") << hdmi(0x01, "01 0a 05 00 01")
+            << QStringList{"label_aud_channels=Unknown|color: grey", "label_aud_freq=Unknown|color: grey"};
+        QTest::newRow("codes beyond the tables")
+            << hdmi(0x03, "04 0c 09 00 05 00 08 0a")
+            << input_shown({"Unknown", "Unknown", "Unknown", "Unknown", "Unknown", "2ch", "Unknown"});
+        const struct { int offset, value; const char* shown; } headers[] = {
+            {3, 1, "label_device=MRL-QDC-431A|"}, {3, 2, "label_device=MRL-QDC-431E|"},
+            {3, 7, "label_device=MRL-QDC-431 (7)|"}, {0, 0x21, "label_protocol_ver=2.1, Version mistmatch|color: red"}};
+        for (const auto& h : headers)
+            QTest::newRow(h.shown) << QByteArray(hd_input).replace(h.offset, 1, QByteArray(1, char(h.value)))
+                                   << QStringList{h.shown};
+        QTest::newRow("model-430 frame")
+            << payload_430(0x21, 1, 0xFF).replace(12, 23, QByteArray(23, '\1')) << QStringList();
     }
 
-    void model_430_frame_leaves_window_alone()
+    void status_display()
     {
+        QFETCH(QByteArray, payload);
+        QFETCH(QStringList, expected);
         Rig r;
-        const auto snapshot = [&r] {
-            QStringList state;
-            for (QLabel* label : r.w.findChildren<QLabel*>())
-                state << label->text() + label->styleSheet();
-            for (QComboBox* combo : r.w.findChildren<QComboBox*>())
-                state << QString::number(combo->currentIndex());
-            for (QCheckBox* box : r.w.findChildren<QCheckBox*>())
-                state << QString::number(box->checkState());
-            return state;
-        };
-        const QStringList before = snapshot();
-        QByteArray payload = payload_430(0x30, 1, 0xFF);
-        for (int offset = 12; offset < payload.size(); ++offset)
-            set_byte(payload, offset, 1);
+        r.feed(hd_input);
+        const QMap<QString, QString> before = shown_labels(r.w);
         r.feed(payload);
-        QCOMPARE(snapshot(), before);
+        QCOMPARE(label_mismatches(r.w, before, expected), QString());
     }
 
-    void hdmi_input_present()
+    void audio_controls_follow_the_box_the_link_check_and_the_user()
     {
         Rig r;
-        r.feed(hdmi_payload(0x01 | 1 << 1, {{sdi_rate, 2}, {hdmi_format, 5}, {hdmi_frame, 5}, {hdmi_scan, 0},
-                                            {hdmi_mapping, 1}, {hdmi_depth, 1}, {audio_freq, 3}, {hdmi_rate, 9}}));
-        QCOMPARE(r.text("label_input"), QStringLiteral("Ok"));
-        QCOMPARE(r.text("label_rate"), QStringLiteral("6G"));
-        QCOMPARE(r.text("label_type"), QStringLiteral("12G"));
-        QCOMPARE(r.text("label_resolution"), QStringLiteral("3840x2160"));
-        QCOMPARE(r.text("label_frame"), QStringLiteral("60p"));
-        QCOMPARE(r.text("label_mapping"), QStringLiteral("YCbCr:422 30bit"));
-        QCOMPARE(r.text("label_aud_channels"), QStringLiteral("2ch"));
-        QCOMPARE(r.text("label_aud_freq"), QStringLiteral("48kHz"));
-        QCOMPARE(r.text("label_crc_ctrl"), QStringLiteral("Ok"));
-        for (const char* name : {"label_input", "label_rate", "label_type", "label_resolution", "label_frame",
-                                 "label_mapping", "label_aud_channels", "label_aud_freq", "label_crc_ctrl"})
-            QCOMPARE(r.style(name), QStringLiteral("color: green"));
+        r.audio.mute = 0x05;
+        r.feed(hd_input);
+        // No input, a bad CRC, and the box's routing: group 8 is beyond the list.
+        r.feed(hdmi(0x00, "00 00 00 00 00 00 00 00 03 08 01 03 02 00 05"), false);
+        const QStringList no_input{"label_input=Fault|color: red", "label_crc_ctrl=Mistmatch|color: red"};
+        QCOMPARE(r.mismatches(no_input + cleared), QString());
+        QCOMPARE(r.state(), QList<int>({3, -1, 1, 3, 2, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x05})); // the model untouched
 
-        r.feed(hdmi_payload(0x01, {{hdmi_frame, 4}, {hdmi_scan, 1}, {hdmi_depth, 3}}));
-        QCOMPARE(r.text("label_frame"), QStringLiteral("50i"));
-        QCOMPARE(r.text("label_mapping"), QStringLiteral("RGB:444 48 bit"));
-        QCOMPARE(r.text("label_aud_channels"), QStringLiteral("Unknown"));
-        QCOMPARE(r.style("label_aud_channels"), QStringLiteral("color: grey"));
-        QCOMPARE(r.style("label_aud_freq"), QStringLiteral("color: grey"));
-    }
-
-    void device_variant_and_protocol_version()
-    {
-        Rig r;
-        const QPair<int, QString> variants[] = {{0, "MRL-QDC-431 "}, {1, "MRL-QDC-431A"}, {2, "MRL-QDC-431E"},
-                                                {7, "MRL-QDC-431 (7)"}};
-        for (const auto& variant : variants) {
-            r.feed(payload_431(0x30, static_cast<uint8_t>(variant.first)));
-            QCOMPARE(r.text("label_device"), variant.second);
-        }
-        const struct { uint8_t version; const char* text; const char* style; } versions[] = {
-            {0x30, "3.0, Ok", "color: green"}, {0x21, "2.1, Version mistmatch", "color: red"},
-            {0x11, "1.1, Ok", "color: green"}, {0x31, "3.1, Version mistmatch", "color: red"},
-            {0x20, "2.0, Ok", "color: green"}, {0x0F, "0.15, Version mistmatch", "color: red"},
-        };
-        for (const auto& v : versions) {
-            r.feed(payload_431(v.version));
-            QCOMPARE(r.text("label_protocol_ver"), QString(v.text));
-            QCOMPARE(r.style("label_protocol_ver"), QString(v.style));
-        }
-    }
-
-    void no_input_still_mirrors_box_settings()
-    {
-        Rig r;
-        QSignalSpy sent(&r.audio, &Audio::audio_settings_changed);
-        r.feed(hdmi_payload(0x01 | 3 << 1, {{audio_freq, 5}}));
-        r.feed(hdmi_payload(0, {{out_group_1, 3}, {out_group_2, 8}, {pair_56, 2}, {mute, 0x05}}), false);
-        QCOMPARE(r.text("label_input"), QStringLiteral("Fault"));
-        QCOMPARE(r.style("label_input"), QStringLiteral("color: red"));
-        for (const char* name : cleared_by_no_input) {
-            QCOMPARE(r.text(name), QStringLiteral("---"));
-            QCOMPARE(r.style(name), QStringLiteral("color: grey"));
-        }
-        QCOMPARE(r.text("label_crc_ctrl"), QStringLiteral("Mistmatch"));
-        QCOMPARE(r.style("label_crc_ctrl"), QStringLiteral("color: red"));
-        QCOMPARE(r.text("label_device"), QStringLiteral("MRL-QDC-431 "));
-        QCOMPARE(r.combo("comboBox_Out_Gr_1")->currentIndex(), 3);
-        QCOMPARE(r.combo("comboBox_Out_Gr_2")->currentIndex(), -1); // beyond the list
-        QCOMPARE(r.combo("comboBox_Out_56_2")->currentText(), QStringLiteral("In 5/6"));
-        const Qt::CheckState expected[] = {Qt::Checked, Qt::Unchecked, Qt::Checked, Qt::Unchecked};
-        const char* const boxes[] = {"checkBox_mute_12", "checkBox_mute_34", "checkBox_mute_56", "checkBox_mute_78"};
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(r.check(boxes[i])->checkState(), expected[i]);
-        QCOMPARE(sent.count(), 0);
-        QCOMPARE(r.audio.out_group_1, uint8_t(0));
-        QCOMPARE(r.audio.mute, uint8_t(0));
-    }
-
-    void codes_beyond_tables()
-    {
-        Rig r;
-        r.feed(hdmi_payload(0x01 | 7 << 1, {{sdi_rate, 4}, {hdmi_format, 12}, {hdmi_frame, 9}, {hdmi_scan, 0},
-                                            {hdmi_mapping, 5}, {hdmi_depth, 0}, {audio_freq, 8}, {hdmi_rate, 10}}));
-        for (const char* name : {"label_rate", "label_type", "label_resolution", "label_frame", "label_mapping",
-                                 "label_aud_freq"})
-            QCOMPARE(r.text(name), QStringLiteral("Unknown"));
-        QCOMPARE(r.text("label_aud_channels"), QStringLiteral("8ch"));
-
-        r.feed(hdmi_payload(0x01, {{hdmi_frame, 5}, {hdmi_scan, 2}, {hdmi_mapping, 0}, {hdmi_depth, 5}}));
-        QCOMPARE(r.text("label_frame"), QStringLiteral("Unknown"));
-        QCOMPARE(r.text("label_mapping"), QStringLiteral("Unknown"));
-    }
-
-    void link_check_gates_audio_controls()
-    {
-        Rig r;
-        r.feed(hdmi_payload(0x01 | 1 << 1, {{audio_freq, 1}}));
-        r.w.received_bytes = 0;
-        QMetaObject::invokeMethod(&r.w, "check_byte_receiving");
-        QCOMPARE(r.text("label_receiving_status"), QStringLiteral("Fault"));
-        QCOMPARE(r.style("label_receiving_status"), QStringLiteral("color: red"));
-        for (const char* name : {"label_crc_ctrl", "label_protocol_ver"})
-            QCOMPARE(r.text(name) + r.style(name), QStringLiteral("--color: black"));
-        for (const char* name : {"label_device", "label_input"})
-            QCOMPARE(r.text(name) + r.style(name), QStringLiteral("---color: black"));
-        for (const char* name : cleared_by_no_input)
-            QCOMPARE(r.text(name), QStringLiteral("---"));
-        for (const char* name : link_controls)
-            QVERIFY2(!r.w.findChild<QWidget*>(name)->isEnabled(), name);
-        QVERIFY(r.w.findChild<QPushButton*>("button_default_set")->isEnabled());
-
-        r.feed(hdmi_payload(0x01 | 1 << 1, {{audio_freq, 1}}));
-        QCOMPARE(r.text("label_aud_freq"), QStringLiteral("32kHz"));
+        r.w.check_byte_receiving(); // no frame since the last check
+        const QStringList fault{"label_receiving_status=Fault|color: red", "label_crc_ctrl=--|color: black",
+                                "label_protocol_ver=--|color: black", "label_device=---|color: black",
+                                "label_input=---|color: black"};
+        QCOMPARE(r.mismatches(fault), QString());
+        for (const char* name : audio_controls)
+            QVERIFY2(!r.get(name)->isEnabled(), name);
+        QVERIFY(r.get("button_default_set")->isEnabled());
         r.w.received_bytes = 40;
-        QMetaObject::invokeMethod(&r.w, "check_byte_receiving");
-        QCOMPARE(r.text("label_receiving_status"), QStringLiteral("Ok"));
-        QCOMPARE(r.style("label_receiving_status"), QStringLiteral("color: green"));
-        QCOMPARE(r.w.received_bytes, 0u);
-        for (const char* name : link_controls)
-            QVERIFY2(r.w.findChild<QWidget*>(name)->isEnabled(), name);
-    }
+        r.w.check_byte_receiving();
+        QCOMPARE(r.mismatches({"label_receiving_status=Ok|color: green"}), QString());
+        for (const char* name : audio_controls)
+            QVERIFY2(r.get(name)->isEnabled(), name);
 
-    void user_choices_and_default_set()
-    {
-        Rig r;
-        r.audio.out_group_2 = 1;
-        QSignalSpy sent(&r.audio, &Audio::audio_settings_changed);
-        QMetaObject::invokeMethod(r.combo("comboBox_Out_Gr_1"), "activated", Q_ARG(int, 2));
-        QCOMPARE(r.audio.out_group_1, uint8_t(2));
-        QMetaObject::invokeMethod(r.combo("comboBox_Out_78_2"), "activated", Q_ARG(int, 1));
-        QCOMPARE(r.audio.output_78_2, uint8_t(1));
-        r.check("checkBox_mute_56")->click();
-        QCOMPARE(r.audio.mute, uint8_t(0x04));
-        QCOMPARE(sent.count(), 3);
+        emit r.get<QComboBox>("comboBox_Out_Gr_2")->activated(0); // Group A's: refused
+        const int picks[] = {2, 5, 1, 2, 3, 0};
+        for (int i = 0; i < 6; ++i)
+            emit r.get<QComboBox>(audio_controls[i])->activated(picks[i]);
+        for (int i = 6; i < 10; ++i)
+            r.get<QCheckBox>(audio_controls[i])->click();
+        QCOMPARE(r.changes.count(), 10);
+        QCOMPARE(r.state(), QList<int>({3, -1, 1, 3, 2, 0, 0, 1, 0, 1, 2, 5, 1, 2, 3, 0, 0x0a}));
+        r.get<QPushButton>("button_default_set")->click();
+        QCOMPARE(r.changes.count(), 11);
+        QCOMPARE(r.state(), QList<int>({0, 1, 0, 1, 2, 3, 0, 0, 0, 0, 0, 1, 0, 1, 2, 3, 0}));
+        QCOMPARE(combo_items(r.get<QComboBox>("comboBox_Out_Gr_2"))
+                     + combo_items(r.get<QComboBox>("comboBox_Out_78_2")),
+                 (QStringList{"Out Gr1", "Out Gr2", "Out Gr3", "Out Gr4", "Out Gr5", "Out Gr6", "Out Gr7", "Out Gr8",
+                              "In 1/2", "In 3/4", "In 5/6", "In 7/8"}));
 
-        r.feed(hdmi_payload(0, {{out_group_1, 5}, {out_group_2, 6}, {pair_12, 3}, {mute, 0x0F}}));
-        sent.clear();
-        r.audio.mute = 0x0F;
-        r.w.findChild<QPushButton*>("button_default_set")->click();
-        QCOMPARE(sent.count(), 1);
-        QStringList shown;
-        for (const char* name : {"comboBox_Out_Gr_1", "comboBox_Out_Gr_2", "comboBox_Out_12_2", "comboBox_Out_34_2",
-                                 "comboBox_Out_56_2", "comboBox_Out_78_2"})
-            shown << r.combo(name)->currentText();
-        QCOMPARE(shown, QStringList({"Out Gr1", "Out Gr2", "In 1/2", "In 3/4", "In 5/6", "In 7/8"}));
-        for (QCheckBox* box : r.w.findChildren<QCheckBox*>())
-            QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
-        const uint8_t defaults[] = {r.audio.out_group_1, r.audio.out_group_2, r.audio.output_12_2,
-                                    r.audio.output_34_2, r.audio.output_56_2, r.audio.output_78_2, r.audio.mute};
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(defaults), 7), QByteArray("\0\1\0\1\2\3\0", 7));
+        r.w.check_byte_receiving(); // the count was cleared
+        QCOMPARE(r.mismatches(fault), QString());
     }
 
     void port_panel()
     {
-        {
-            QSettings store(QSettings::UserScope, "mirelo_serial_port", QString());
-            store.setValue("SerialPort/SerialPort", 1);
-            store.setValue("MainWindow/pos", QPoint(300, 250));
-        }
-        Pty_pair first, second;
-        QVERIFY(first.is_open() && second.is_open());
+        QSettings store(QSettings::UserScope, "mirelo_serial_port", QString());
+        store.setValue("SerialPort/SerialPort", 1);
+        store.setValue("MainWindow/pos", QPoint(300, 250));
+        Pty_pair box;
         Rig r;
-        QComboBox* ports = r.combo("comboBox_SerialPort");
+        QComboBox* ports = r.get<QComboBox>("comboBox_SerialPort");
         const int listed = QSerialPortInfo::availablePorts().size();
-        QCOMPARE(ports->count(), listed);
         QCOMPARE(ports->currentIndex(), listed > 1 ? 1 : -1);
         QCOMPARE(r.w.pos(), QPoint(300, 250));
+        QCOMPARE(r.get<QComboBox>("comboBox_BaudRate")->currentData().toInt(), 115200);
+        QVERIFY(!r.get("comboBox_BaudRate")->isEnabled());
 
-        ports->addItem(first.slave_path());
-        ports->addItem(second.slave_path());
-        const int second_index = listed + 1;
+        ports->addItem(box.slave_path());
         Log_capture log;
         QSignalSpy received(&r.port, &Serial_port::signal_serial_port_read);
-        r.w.slot_PortName_change_from_index(second_index);
-        QCOMPARE(log.lines().count("SettingsWrite"), 2); // once through currentIndexChanged, once directly
-        QCOMPARE(log.lines().count("serial port closed"), 2);
-        QVERIFY(log.contains(QStringLiteral("write %1").arg(second_index)));
-        QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort").toInt(), second_index);
-        QCOMPARE(r.w.current_port_index(), second_index);
-        QVERIFY(second.write("PR"));
+        r.w.slot_PortName_change_from_index(listed); // another entry: reopened and saved twice
+        QCOMPARE(store.value("SerialPort/SerialPort").toInt(), listed);
+        QVERIFY(box.write("PR"));
         QTRY_VERIFY(received.count() > 0);
-
-        log.clear();
-        r.w.slot_PortName_change_from_index(second_index);
-        QCOMPARE(log.lines().count("SettingsWrite"), 1);
-
-        log.clear();
-        r.w.findChild<QPushButton*>("button_rescan")->click();
+        r.w.slot_PortName_change_from_index(listed); // the current entry: once
+        r.get<QPushButton>("button_rescan")->click(); // closes, then opens the first listed port and saves
         QCOMPARE(ports->count(), listed);
-        QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort").toInt(), listed > 0 ? 0 : second_index);
-        QCOMPARE(log.lines().count("SettingsWrite"), listed > 0 ? 1 : 0);
+        QCOMPARE(store.value("SerialPort/SerialPort").toInt(), 0);
+        QCOMPARE(log.lines().filter(QRegularExpression("closed|SettingsWrite")).join(' ').remove("serial port "),
+                 QString("closed SettingsWrite ").repeated(3) + (listed ? "closed closed SettingsWrite" : "closed"));
         QVERIFY(QSettings(QSettings::UserScope, "mirelo_serial_port_431", QString()).allKeys().isEmpty());
     }
 };

@@ -2,7 +2,9 @@
 
 #include "frame_codec.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
@@ -96,4 +98,33 @@ QByteArray payload_430(uint8_t protocol_version, uint8_t variant, uint8_t flags)
 QByteArray payload_431(uint8_t protocol_version, uint8_t variant, uint8_t flags)
 {
     return common_payload(27, frame::device_id_431, protocol_version, variant, flags);
+}
+
+QStringList combo_items(const QComboBox* combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+QMap<QString, QString> shown_labels(const QWidget& window)
+{
+    QMap<QString, QString> shown;
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        if (!label->objectName().isEmpty())
+            shown[label->objectName()] = label->text() + '|' + label->styleSheet();
+    return shown;
+}
+
+QString label_mismatches(const QWidget& window, QMap<QString, QString> before, const QStringList& changes)
+{
+    for (const QString& change : changes)
+        before[change.section('=', 0, 0)] = change.section('=', 1);
+    const QMap<QString, QString> shown = shown_labels(window);
+    QStringList mismatches;
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (shown.value(it.key()) != it.value())
+            mismatches << it.key() + ": shown \"" + shown.value(it.key()) + "\", expected \"" + it.value() + '"';
+    return mismatches.join('\n');
 }

@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QApplication>
+#include <QMap>
 #include <QStringList>
 #include <QtTest>
 
 #include <cstdint>
+
+class QComboBox;
 
 // The debug log as lines, captured while an instance lives.
 class Log_capture
@@ -50,3 +53,13 @@ inline void set_byte(QByteArray& bytes, int offset, int value)
 {
     bytes[offset] = static_cast<char>(value);
 }
+
+// The item texts of a combo box, in order.
+QStringList combo_items(const QComboBox* combo);
+
+// Every named label of `window` as "text|style sheet", by object name.
+QMap<QString, QString> shown_labels(const QWidget& window);
+
+// Where the labels of `window` differ from `before` with `changes` ("name=text|style")
+// applied, one line per label; empty when every label matches.
+QString label_mismatches(const QWidget& window, QMap<QString, QString> before, const QStringList& changes);
