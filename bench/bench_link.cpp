@@ -31,6 +31,7 @@ void BM_crc16(benchmark::State& state)
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
+
 // 38 bytes is what the assembler checks per model-430 frame; 4 KiB shows the steady rate.
 BENCHMARK(BM_crc16)->Arg(38)->Arg(4096);
 
@@ -70,6 +71,7 @@ void BM_assembler_430_stream(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * size);
     state.counters["frames_per_second"] = benchmark::Counter(static_cast<double>(good), benchmark::Counter::kIsRate);
 }
+
 BENCHMARK(BM_assembler_430_stream);
 
 } // namespace

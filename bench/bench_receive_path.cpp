@@ -18,7 +18,9 @@
 struct MainWindow_probe
 {
     static void read(MainWindow& window, const QByteArray& bytes) { window.slot_serial_port_read(bytes); }
+
     static MainWindow_431& window_431(MainWindow& window) { return *window.window_431; }
+
     static QTimer& link_timer(MainWindow& window) { return *window.link_timer; }
 };
 
@@ -105,6 +107,7 @@ void register_all()
         Values values;
         Paint paint;
     };
+
     const Case cases[] = {
         {"BM_receive_path/430/identical", Model::m430, Values::identical, Paint::no},
         {"BM_receive_path/430/changing", Model::m430, Values::changing, Paint::no},

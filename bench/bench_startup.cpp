@@ -78,8 +78,7 @@ Run run_probe(const std::string& config_dir)
     close(out[0]);
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     long long shown = 0;
     long long cpu = 0;
     long peak_kb = 0;
@@ -148,6 +147,7 @@ void BM_startup_430_shown(benchmark::State& state)
     state.counters["max_ms"] = times.back();
     state.counters["peak_rss_MB"] = peak;
 }
+
 BENCHMARK(BM_startup_430_shown)->UseManualTime()->Iterations(21)->Unit(benchmark::kMillisecond);
 
 } // namespace

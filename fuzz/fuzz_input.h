@@ -33,8 +33,7 @@ public:
     Reader(const uint8_t* data, std::size_t size)
         : front(data)
         , back(data + size)
-    {
-    }
+    {}
 
     bool done() const { return front == back; }
 
@@ -82,8 +81,8 @@ public:
     // `payload` up to 255 bytes, `split` up to max_split.
     void framed(const QByteArray& payload, int split = 0, uint8_t events = 0)
     {
-        step(static_cast<uint8_t>(step_framed | events | split << split_shift),
-             static_cast<uint8_t>(payload.size()), payload);
+        step(static_cast<uint8_t>(step_framed | events | split << split_shift), static_cast<uint8_t>(payload.size()),
+             payload);
     }
 
     QByteArray bytes() const

@@ -20,13 +20,50 @@ using fuzz_input::step_watchdog;
 
 // Status payload byte offsets, model 430.
 namespace at430 {
-enum { input = 12, rate, pid, crc_count = 18, fmt_enable = 20, fmt, input_sel, out_12, out_34, out_56, out_78,
-       group_a, group_b, pair_12, pair_34, pair_56, pair_78, mute, groups, size };
+enum {
+    input = 12,
+    rate,
+    pid,
+    crc_count = 18,
+    fmt_enable = 20,
+    fmt,
+    input_sel,
+    out_12,
+    out_34,
+    out_56,
+    out_78,
+    group_a,
+    group_b,
+    pair_12,
+    pair_34,
+    pair_56,
+    pair_78,
+    mute,
+    groups,
+    size
+};
 }
+
 // Model 431.
 namespace at431 {
-enum { rate = 12, hdmi_format, hdmi_frame, hdmi_scan, hdmi_mapping, hdmi_depth, hdmi_audio_freq, hdmi_rate,
-       group_a, group_b, pair_12, pair_34, pair_56, pair_78, mute, size };
+enum {
+    rate = 12,
+    hdmi_format,
+    hdmi_frame,
+    hdmi_scan,
+    hdmi_mapping,
+    hdmi_depth,
+    hdmi_audio_freq,
+    hdmi_rate,
+    group_a,
+    group_b,
+    pair_12,
+    pair_34,
+    pair_56,
+    pair_78,
+    mute,
+    size
+};
 }
 
 using Bytes = std::initializer_list<std::pair<int, int>>;
@@ -50,9 +87,18 @@ QByteArray payload(int size, uint16_t device_id, uint8_t flags, Bytes bytes)
 QByteArray sdi_input(uint8_t flags = 0x20, Bytes extra = {})
 {
     QByteArray out = payload(at430::size, frame::device_id_430, flags,
-                             {{at430::input, 1}, {at430::pid, 0x85}, {at430::pid + 1, 0xC9}, {at430::pid + 3, 0x01},
-                              {at430::out_34, 1}, {at430::out_56, 2}, {at430::out_78, 3}, {at430::group_b, 1},
-                              {at430::pair_34, 1}, {at430::pair_56, 2}, {at430::pair_78, 3}, {at430::groups, 0x03}});
+                             {{at430::input, 1},
+                              {at430::pid, 0x85},
+                              {at430::pid + 1, 0xC9},
+                              {at430::pid + 3, 0x01},
+                              {at430::out_34, 1},
+                              {at430::out_56, 2},
+                              {at430::out_78, 3},
+                              {at430::group_b, 1},
+                              {at430::pair_34, 1},
+                              {at430::pair_56, 2},
+                              {at430::pair_78, 3},
+                              {at430::groups, 0x03}});
     for (const auto& byte : extra)
         out[byte.first] = static_cast<char>(byte.second);
     return out;
@@ -62,15 +108,23 @@ QByteArray sdi_input(uint8_t flags = 0x20, Bytes extra = {})
 QByteArray hdmi_input(uint8_t flags = 0x0B)
 {
     return payload(at431::size, frame::device_id_431, flags,
-                   {{at431::rate, 1}, {at431::hdmi_format, 5}, {at431::hdmi_frame, 1}, {at431::hdmi_mapping, 1},
-                    {at431::hdmi_depth, 1}, {at431::hdmi_audio_freq, 3}, {at431::hdmi_rate, 3}, {at431::group_b, 1},
-                    {at431::pair_34, 1}, {at431::pair_56, 2}, {at431::pair_78, 3}});
+                   {{at431::rate, 1},
+                    {at431::hdmi_format, 5},
+                    {at431::hdmi_frame, 1},
+                    {at431::hdmi_mapping, 1},
+                    {at431::hdmi_depth, 1},
+                    {at431::hdmi_audio_freq, 3},
+                    {at431::hdmi_rate, 3},
+                    {at431::group_b, 1},
+                    {at431::pair_34, 1},
+                    {at431::pair_56, 2},
+                    {at431::pair_78, 3}});
 }
 
 QByteArray status_frame(const QByteArray& payload)
 {
-    QByteArray frame = QByteArray(1, static_cast<char>(frame::header_p)) + static_cast<char>(frame::header_r) + '\0' +
-                       payload;
+    QByteArray frame =
+        QByteArray(1, static_cast<char>(frame::header_p)) + static_cast<char>(frame::header_r) + '\0' + payload;
     frame::seal(frame);
     return frame;
 }
@@ -140,8 +194,8 @@ int main(int argc, char** argv)
     }
     {
         // Noise, then two frames with a false start ("P" "P" "R") between, in 7-byte chunks.
-        const QByteArray stream = QByteArray("\x00\x52P\x13", 4) + status_frame(sdi_input()) + "PPR" +
-                                  status_frame(hdmi_input());
+        const QByteArray stream =
+            QByteArray("\x00\x52P\x13", 4) + status_frame(sdi_input()) + "PPR" + status_frame(hdmi_input());
         fuzz_input::Builder in;
         for (int at = 0; at < stream.size(); at += 7)
             in.raw(stream.mid(at, 7), at + 7 >= stream.size() ? step_watchdog : 0);

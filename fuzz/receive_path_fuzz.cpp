@@ -46,17 +46,17 @@ struct MainWindow_probe
         w.window_431->check_byte_receiving();
     }
 
-    bool ack_timeout()
-    {
-        return QMetaObject::invokeMethod(w.serial_port, "serial_port_timeout", Qt::DirectConnection);
-    }
+    bool ack_timeout() { return QMetaObject::invokeMethod(w.serial_port, "serial_port_timeout", Qt::DirectConnection); }
 
     // Ticks come from the input only, never from the clock.
     void stop_link_timer() { w.link_timer->stop(); }
 
     const Parcer& parcer() const { return *w.parcer; }
+
     const frame::Assembler& assembler() const { return w.assembler; }
+
     MainWindow_431& window_431() { return *w.window_431; }
+
     QLabel* link_status_430() { return w.ui->label_receiving_status; }
 };
 
@@ -221,21 +221,20 @@ const Fuzz_totals& fuzz_totals()
 
 void print_fuzz_totals()
 {
-    std::fprintf(stderr,
-                 "receive path: %llu inputs, %llu frames with good CRC, %llu with bad CRC, %llu window switches, "
-                 "%llu watchdog ticks\n",
-                 static_cast<unsigned long long>(totals.inputs), static_cast<unsigned long long>(totals.frames_good_crc),
-                 static_cast<unsigned long long>(totals.frames_bad_crc),
-                 static_cast<unsigned long long>(totals.window_switches),
-                 static_cast<unsigned long long>(totals.watchdog_ticks));
+    std::fprintf(
+        stderr,
+        "receive path: %llu inputs, %llu frames with good CRC, %llu with bad CRC, %llu window switches, "
+        "%llu watchdog ticks\n",
+        static_cast<unsigned long long>(totals.inputs), static_cast<unsigned long long>(totals.frames_good_crc),
+        static_cast<unsigned long long>(totals.frames_bad_crc), static_cast<unsigned long long>(totals.window_switches),
+        static_cast<unsigned long long>(totals.watchdog_ticks));
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     const QString ports_problem = stand_in_ports::install();
     if (!ports_problem.isEmpty()) {
-        std::fprintf(stderr,
-                     "receive path fuzz: not run, it would open the real serial ports of this machine: %s\n",
+        std::fprintf(stderr, "receive path fuzz: not run, it would open the real serial ports of this machine: %s\n",
                      qPrintable(ports_problem));
         std::exit(77);
     }

@@ -103,8 +103,8 @@ QByteArray structured()
     fuzz_input::Builder input;
     const int steps = 1 + static_cast<int>(below(12));
     for (int s = 0; s < steps; ++s) {
-        const uint8_t events = static_cast<uint8_t>(below(4) == 0 ? fuzz_input::step_watchdog : 0) |
-                               static_cast<uint8_t>(below(8) == 0 ? fuzz_input::step_ack_timeout : 0);
+        const uint8_t events = static_cast<uint8_t>(below(4) == 0 ? fuzz_input::step_watchdog : 0)
+            | static_cast<uint8_t>(below(8) == 0 ? fuzz_input::step_ack_timeout : 0);
         const QByteArray payload =
             payload_with_device(devices[below(4)], static_cast<int>(below(frame::max_payload_length + 4)));
         switch (below(4)) {
@@ -187,8 +187,8 @@ int main(int argc, char** argv)
     std::printf("fuzz_replay: %zu seeds and %d generated inputs run\n", seeds.size(), generated);
     // The seeds hold valid frames of both models, a bad CRC and timer ticks; a path that
     // reaches none of them is broken even if nothing crashed.
-    if (totals.frames_good_crc == 0 || totals.frames_bad_crc == 0 || totals.window_switches == 0 ||
-        totals.watchdog_ticks == 0) {
+    if (totals.frames_good_crc == 0 || totals.frames_bad_crc == 0 || totals.window_switches == 0
+        || totals.watchdog_ticks == 0) {
         std::fprintf(stderr, "fuzz_replay: the inputs did not get through the receive path\n");
         return 1;
     }

@@ -102,8 +102,7 @@ void drain()
 {
     char buffer[4096];
     for (int master : masters)
-        while (read(master, buffer, sizeof buffer) > 0) {
-        }
+        while (read(master, buffer, sizeof buffer) > 0) {}
 }
 
 } // namespace stand_in_ports

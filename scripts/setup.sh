@@ -7,7 +7,7 @@ tavolink_packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
     libbenchmark-dev
-    clang libclang-rt-dev
+    clang libclang-rt-dev clang-format
     xvfb xauth imagemagick util-linux libx11-dev xdotool
     desktop-file-utils dpkg-dev
 )

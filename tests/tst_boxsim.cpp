@@ -65,14 +65,17 @@ class Tst_boxsim : public QObject
     Q_OBJECT
 
 private slots:
+
     void status_acknowledgement_and_reset_data()
     {
         QTest::addColumn<Model>("model");
         QTest::addColumn<QByteArray>("status"); // the first status payload without its status word (bytes 5, 6)
-        QTest::newRow("430") << Model::m430 << QByteArray::fromHex("30 01ae 00 20  0000000000  01 01 89c90001 0102"
-                                                                   "  00 00 00 00010203  00 01 00010203 00  03");
-        QTest::newRow("431") << Model::m431 << QByteArray::fromHex("30 01af 00 03  0000000000  01 0a 05 00 01 00 03 00"
-                                                                   "  00 01 00010203 00");
+        QTest::newRow("430") << Model::m430
+                             << QByteArray::fromHex("30 01ae 00 20  0000000000  01 01 89c90001 0102"
+                                                    "  00 00 00 00010203  00 01 00010203 00  03");
+        QTest::newRow("431") << Model::m431
+                             << QByteArray::fromHex("30 01af 00 03  0000000000  01 0a 05 00 01 00 03 00"
+                                                    "  00 01 00010203 00");
     }
 
     void status_acknowledgement_and_reset()

@@ -16,10 +16,8 @@ struct Recorded_frame
 {
     bool crc_ok;
     QByteArray payload;
-    bool operator==(const Recorded_frame& other) const
-    {
-        return crc_ok == other.crc_ok && payload == other.payload;
-    }
+
+    bool operator==(const Recorded_frame& other) const { return crc_ok == other.crc_ok && payload == other.payload; }
 };
 
 QList<Recorded_frame> assemble(const QList<QByteArray>& chunks)
@@ -32,8 +30,7 @@ QList<Recorded_frame> assemble(const QList<QByteArray>& chunks)
             if (result == frame::Assembler::Result::pending)
                 continue;
             frames.append({result == frame::Assembler::Result::frame_ok,
-                           QByteArray(reinterpret_cast<const char*>(assembler.payload()),
-                                      assembler.payload_length())});
+                           QByteArray(reinterpret_cast<const char*>(assembler.payload()), assembler.payload_length())});
         }
     }
     return frames;
@@ -54,6 +51,7 @@ class Tst_codec : public QObject
     Q_OBJECT
 
 private slots:
+
     void crc_matches_the_bitwise_definition_at_every_length()
     {
         const QByteArray check("123456789");
@@ -103,10 +101,10 @@ private slots:
     void settings_frame_carries_each_value_at_its_offset()
     {
         frame::Settings_values v;
-        uint8_t* fields[] = {&v.input_sel,   &v.output_12,   &v.output_34,   &v.output_56,   &v.output_78,
-                             &v.manual_fmt_enable, &v.manual_format, &v.crc_errors_reset, &v.out_group_1,
-                             &v.out_group_2, &v.output_12_2, &v.output_34_2, &v.output_56_2, &v.output_78_2,
-                             &v.mute};
+        uint8_t* fields[] = {&v.input_sel,   &v.output_12,         &v.output_34,     &v.output_56,
+                             &v.output_78,   &v.manual_fmt_enable, &v.manual_format, &v.crc_errors_reset,
+                             &v.out_group_1, &v.out_group_2,       &v.output_12_2,   &v.output_34_2,
+                             &v.output_56_2, &v.output_78_2,       &v.mute};
         for (int i = 0; i < 15; ++i)
             *fields[i] = static_cast<uint8_t>(0xA0 + i);
         const QByteArray f430 = frame::build_settings_frame(frame::device_id_430, v);

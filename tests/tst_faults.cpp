@@ -105,14 +105,20 @@ struct MainWindow_probe
             decodes.push_back({w.parcer->crc_ok, w.parcer->status_word, label("label_crc_ctrl")});
         });
     }
+
     void tick() { QMetaObject::invokeMethod(w.link_timer, "timeout"); }
+
     void time_out() { QMetaObject::invokeMethod(w.serial_port, "serial_port_timeout"); }
+
     bool connected() const { return w.connected; }
+
     QString label(const char* name) const { return w.findChild<QLabel*>(name)->text(); }
+
     void click(const char* name, QWidget* window = nullptr)
     {
         (window ? window : &w)->findChild<QAbstractButton*>(name)->click();
     }
+
     QWidget* window_431() const { return w.window_431; }
 
     // The box sends good frame `sequence` and the watchdog looks: true when the link is up.
@@ -140,6 +146,7 @@ class Tst_faults : public QObject
     Q_OBJECT
 
 private slots:
+
     void init()
     {
         if (!namespace_problem.isEmpty())
@@ -208,7 +215,8 @@ private slots:
         QVERIFY(rig.placed);
         QRandomGenerator random(77);
         const QByteArray hostile[] = {QByteArray::fromHex("505200"), QByteArray::fromHex("5052FF"),
-                                      QByteArray::fromHex("50522E"), QByteArray::fromHex("5052 07 01020304050607 0809")};
+                                      QByteArray::fromHex("50522E"),
+                                      QByteArray::fromHex("5052 07 01020304050607 0809")};
         QByteArray stream;
         QList<int> intact, broken;
         for (int sequence = 1; sequence <= 40; ++sequence) {

@@ -21,12 +21,14 @@ public:
         connect(parcer, &Parcer::device_id_changed_to_430, this, [this] { events << "to430"; });
         connect(parcer, &Parcer::device_id_changed_to_431, this, [this] { events << "to431"; });
     }
+
     QStringList take()
     {
         QStringList all = events;
         events.clear();
         return all;
     }
+
     QStringList events;
 };
 
@@ -56,6 +58,7 @@ class Tst_models : public QObject
     QCheckBox format_box;
 
 private slots:
+
     // --- Video: the payload identifier row -------------------------------------------
 
     void payload_identifier_decoding_data()
@@ -198,11 +201,10 @@ private slots:
         QCOMPARE(video.input_detected, uint8_t(1));
         QCOMPARE(video.sdi_rate, uint8_t(2));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(video.pid), 4), QByteArray::fromHex("89CA4001"));
-        const uint8_t decoded[] = {parcer.manual_fmt_enable, parcer.manual_format, parcer.input_sel,
-                                   parcer.output_12,         parcer.output_34,     parcer.output_56,
-                                   parcer.output_78,         parcer.out_group_1,   parcer.out_group_2,
-                                   parcer.output_12_2,       parcer.output_34_2,   parcer.output_56_2,
-                                   parcer.output_78_2,       parcer.mute};
+        const uint8_t decoded[] = {
+            parcer.manual_fmt_enable, parcer.manual_format, parcer.input_sel,   parcer.output_12,   parcer.output_34,
+            parcer.output_56,         parcer.output_78,     parcer.out_group_1, parcer.out_group_2, parcer.output_12_2,
+            parcer.output_34_2,       parcer.output_56_2,   parcer.output_78_2, parcer.mute};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(decoded), 14), QByteArray(settings, 14));
         QCOMPARE(parcer.audio_groups, uint8_t(0xA5));
     }
@@ -226,8 +228,8 @@ private slots:
         QCOMPARE(video.input_detected, uint8_t(1));
         QCOMPARE(parcer.audio_groups, uint8_t(5));
         QCOMPARE(video.sdi_rate, uint8_t(1));
-        const uint8_t hdmi[] = {video.hdmi_format,  video.hdmi_frame,      video.hdmi_scan, video.hdmi_mapping,
-                                video.hdmi_depth,   video.hdmi_audio_freq, video.hdmi_rate};
+        const uint8_t hdmi[] = {video.hdmi_format, video.hdmi_frame,      video.hdmi_scan, video.hdmi_mapping,
+                                video.hdmi_depth,  video.hdmi_audio_freq, video.hdmi_rate};
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(hdmi), 7), QByteArray::fromHex("02030405060708"));
         QCOMPARE(parcer.out_group_1, uint8_t(9));
         QCOMPARE(parcer.mute, uint8_t(15));
@@ -337,9 +339,9 @@ private slots:
         audio.input_sel_changed(1);
         audio.input_sel_changed(1);
         QCOMPARE(changed.count(), 6);
-        QCOMPARE(log.lines(), (QStringList{"out_group_1_changed 2", "out_group_2_changed 0",
-                                           "out_group_1_changed 256", "output_56_2_change 257",
-                                           "input_sel_changed 1", "input_sel_changed 1"}));
+        QCOMPARE(log.lines(),
+                 (QStringList{"out_group_1_changed 2", "out_group_2_changed 0", "out_group_1_changed 256",
+                              "output_56_2_change 257", "input_sel_changed 1", "input_sel_changed 1"}));
     }
 
     void audio_mute_bits()
@@ -354,8 +356,9 @@ private slots:
         audio.mute_56_change(false);
         audio.mute_78_change(true);
         QCOMPARE(audio.mute, uint8_t(0xF2 | 0x08));
-        QCOMPARE(log.lines(), (QStringList{"mute_34_changed true", "mute_12_changed false", "mute_56_changed false",
-                                           "mute_78_changed true"}));
+        QCOMPARE(log.lines(),
+                 (QStringList{"mute_34_changed true", "mute_12_changed false", "mute_56_changed false",
+                              "mute_78_changed true"}));
     }
 };
 

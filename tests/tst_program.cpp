@@ -18,14 +18,15 @@ class Tool_log
 public:
     explicit Tool_log(QProcess& process)
         : process(process)
-    {
-    }
+    {}
+
     QStringList lines()
     {
         buffer += QString::fromLocal8Bit(process.readAllStandardError());
         QStringList all = buffer.split('\n', Qt::SkipEmptyParts);
         return all;
     }
+
     bool contains(const QString& line) { return lines().contains(line); }
 
 private:
@@ -40,6 +41,7 @@ class Tst_program : public QObject
     Q_OBJECT
 
 private slots:
+
     void initTestCase()
     {
         if (!namespace_problem.isEmpty())

@@ -33,6 +33,7 @@ class Tst_serial_port : public QObject
     Video video{nullptr, nullptr, nullptr, nullptr, nullptr};
 
 private slots:
+
     void frames_wait_for_acknowledgement_or_time_out()
     {
         Pty_pair box;

@@ -19,11 +19,17 @@
 struct MainWindow_probe
 {
     MainWindow& w;
+
     Ui_MainWindow& ui() { return *w.ui; }
+
     Audio& audio() { return *w.audio; }
+
     Video& video() { return *w.video; }
+
     QTimer& link_timer() { return *w.link_timer; }
+
     bool connected() const { return w.connected; }
+
     uint32_t received_bytes() const { return w.received_bytes; }
 };
 
@@ -47,8 +53,16 @@ QByteArray sdi_payload(uint8_t version, uint8_t variant, uint8_t flags, Bytes by
 // An input with CRC errors, every audio group and a payload identifier (3G by default).
 QByteArray busy_input(uint8_t version = 0x20, int sdi_rate = 1)
 {
-    return sdi_payload(version, 1, 0x30, {{input, 1}, {rate, sdi_rate}, {pid, 0x89}, {pid + 1, 0x4A}, {pid + 2, 0x40},
-                                          {pid + 3, 0x02}, {crc_count, 0x01}, {crc_count + 1, 0x02}, {groups, 0xFF}});
+    return sdi_payload(version, 1, 0x30,
+                       {{input, 1},
+                        {rate, sdi_rate},
+                        {pid, 0x89},
+                        {pid + 1, 0x4A},
+                        {pid + 2, 0x40},
+                        {pid + 3, 0x02},
+                        {crc_count, 0x01},
+                        {crc_count + 1, 0x02},
+                        {groups, 0xFF}});
 }
 
 // A status frame with an input, reporting the box's settings given in settings-frame
@@ -108,13 +122,12 @@ QStringList listed_ports()
     return names;
 }
 
-const char* const routing_inputs[] = {"comboBox_Input_Source", "comboBox_Out_12", "comboBox_Out_34",
-                                      "comboBox_Out_56", "comboBox_Out_78"};
-const char* const link_controls[] = {"button_default_set", "button_reset_err", "comboBox_Format_wr_2",
-                                     "comboBox_Out_12_2", "checkBox_mute_12", "comboBox_Out_34_2",
-                                     "checkBox_mute_34", "comboBox_Out_56_2", "checkBox_mute_56",
-                                     "comboBox_Out_78_2", "checkBox_mute_78", "comboBox_Out_Gr_1",
-                                     "comboBox_Out_Gr_2"};
+const char* const routing_inputs[] = {"comboBox_Input_Source", "comboBox_Out_12", "comboBox_Out_34", "comboBox_Out_56",
+                                      "comboBox_Out_78"};
+const char* const link_controls[] = {
+    "button_default_set", "button_reset_err",  "comboBox_Format_wr_2", "comboBox_Out_12_2", "checkBox_mute_12",
+    "comboBox_Out_34_2",  "checkBox_mute_34",  "comboBox_Out_56_2",    "checkBox_mute_56",  "comboBox_Out_78_2",
+    "checkBox_mute_78",   "comboBox_Out_Gr_1", "comboBox_Out_Gr_2"};
 
 // A window with a pty box; the watchdog is driven by hand.
 struct Rig
@@ -125,18 +138,24 @@ struct Rig
     MainWindow_probe p{w};
 
     Rig() { p.link_timer().stop(); }
-    template <typename T = QWidget>
-    T* get(const char* name) { return w.findChild<T*>(name); }
+
+    template <typename T = QWidget> T* get(const char* name) { return w.findChild<T*>(name); }
+
     QComboBox* ports() { return get<QComboBox>("comboBox_SerialPort"); }
+
     QString shown(const char* name) { return get<QLabel>(name)->text() + '|' + get<QLabel>(name)->styleSheet(); }
+
     void feed(const QByteArray& b) { QMetaObject::invokeMethod(&w, "slot_serial_port_read", Q_ARG(QByteArray, b)); }
+
     void tick() { QMetaObject::invokeMethod(&w, "check_byte_receiving"); }
+
     int attach()
     {
         ports()->addItem(box.slave_path());
         QMetaObject::invokeMethod(&w, "slot_PortName_change_from_index", Q_ARG(int, ports()->count() - 1));
         return ports()->count() - 1;
     }
+
     bool bring_up(const QByteArray& settings = box_settings)
     {
         attach();
@@ -144,6 +163,7 @@ struct Rig
         tick();
         return p.connected();
     }
+
     // Whether a frame from `talker` reaches the window, i.e. the window has that pty open.
     bool hears(Pty_pair& talker)
     {
@@ -151,6 +171,7 @@ struct Rig
         talker.write(status_frame(payload_430(0x10)));
         return QTest::qWaitFor([this] { return p.received_bytes() != 0; }, 1000);
     }
+
     // The settings bytes of the one frame sent since the last call; empty when none was.
     QByteArray sent()
     {
@@ -165,6 +186,7 @@ struct Rig
             return "malformed: " + wire.toHex(' ');
         return wire.mid(6, 15);
     }
+
     // The routing, format and mute controls as shown: indexes, then check states.
     QList<int> controls()
     {
@@ -173,8 +195,8 @@ struct Rig
                                  "comboBox_Out_78", "comboBox_Out_Gr_1", "comboBox_Out_Gr_2", "comboBox_Out_12_2",
                                  "comboBox_Out_34_2", "comboBox_Out_56_2", "comboBox_Out_78_2", "comboBox_Format_wr"})
             state << get<QComboBox>(name)->currentIndex();
-        for (const char* name : {"checkBox_mute_12", "checkBox_mute_34", "checkBox_mute_56", "checkBox_mute_78",
-                                 "checkBox_pid_ow_enable"})
+        for (const char* name :
+             {"checkBox_mute_12", "checkBox_mute_34", "checkBox_mute_56", "checkBox_mute_78", "checkBox_pid_ow_enable"})
             state << get<QCheckBox>(name)->isChecked();
         return state;
     }
@@ -189,6 +211,7 @@ class tst_window430 : public QObject
     std::unique_ptr<Pty_pair> stand_in; // listed and opened as the first serial port
 
 private slots:
+
     void init()
     {
         clear_settings_store();
@@ -204,47 +227,72 @@ private slots:
 
         QTest::newRow("3G input, CRC errors, all groups")
             << status_frame(busy_input())
-            << QStringList{"label_device=MRL-QDC-430A|", "label_input=Ok|color: green", "label_rate=3G|color: green",
-                           "label_type=3G A|color: green", "label_resolution=2048x1080|color: green",
-                           "label_frame=59.94p|color: green", "label_mapping=YCbCr:422:12|color: green",
-                           "label_crc_err=Error|color: red", "label_crc_err_count=258|color: red",
-                           "label_pid_detected=Detected is Ok|color: green", "label_crc_ctrl=Ok|color: green",
-                           "label_protocol_ver=2.0, Ok|color: green", "label_forced_format_warning= |color:grey"}
-                   + group_labels(0xFF)
+            << QStringList{"label_device=MRL-QDC-430A|",
+                           "label_input=Ok|color: green",
+                           "label_rate=3G|color: green",
+                           "label_type=3G A|color: green",
+                           "label_resolution=2048x1080|color: green",
+                           "label_frame=59.94p|color: green",
+                           "label_mapping=YCbCr:422:12|color: green",
+                           "label_crc_err=Error|color: red",
+                           "label_crc_err_count=258|color: red",
+                           "label_pid_detected=Detected is Ok|color: green",
+                           "label_crc_ctrl=Ok|color: green",
+                           "label_protocol_ver=2.0, Ok|color: green",
+                           "label_forced_format_warning= |color:grey"}
+                + group_labels(0xFF)
             << false;
         QTest::newRow("HD input, groups 0x05, version 1.1")
-            << status_frame(sdi_payload(0x11, 2, 0x00, {{input, 1}, {rate, 0}, {pid, 0x85}, {pid + 1, 0xC9},
-                                                        {pid + 3, 1}, {crc_count, 0xFF}, {crc_count + 1, 0xFF},
-                                                        {groups, 0x05}}))
-            << QStringList{"label_device=MRL-QDC-430E|", "label_rate=HD|color: green",
-                           "label_type=1.5G|color: green", "label_resolution=1920x1080|color: green",
-                           "label_frame=50p|color: green", "label_mapping=YCbCr:422:10|color: green",
-                           "label_crc_err=Ok|color: green", "label_crc_err_count=65535|color: green",
-                           "label_pid_detected=Not Detected|color: orange", "label_protocol_ver=1.1, Ok|color: green"}
-                   + group_labels(0x05)
+            << status_frame(sdi_payload(0x11, 2, 0x00,
+                                        {{input, 1},
+                                         {rate, 0},
+                                         {pid, 0x85},
+                                         {pid + 1, 0xC9},
+                                         {pid + 3, 1},
+                                         {crc_count, 0xFF},
+                                         {crc_count + 1, 0xFF},
+                                         {groups, 0x05}}))
+            << QStringList{"label_device=MRL-QDC-430E|",
+                           "label_rate=HD|color: green",
+                           "label_type=1.5G|color: green",
+                           "label_resolution=1920x1080|color: green",
+                           "label_frame=50p|color: green",
+                           "label_mapping=YCbCr:422:10|color: green",
+                           "label_crc_err=Ok|color: green",
+                           "label_crc_err_count=65535|color: green",
+                           "label_pid_detected=Not Detected|color: orange",
+                           "label_protocol_ver=1.1, Ok|color: green"}
+                + group_labels(0x05)
             << true;
         QTest::newRow("no input, forced format on")
             << status_frame(sdi_payload(0x30, 0, 0x30, {{input, 0}, {rate, 1}, {fmt_enable, 1}}))
             << QStringList{"label_device=MRL-QDC-430 |", "label_input=Fault|color: red",
                            "label_protocol_ver=3.0, Ok|color: green", "label_forced_format_warning=!|color:red"}
-                   + cleared_input()
+                + cleared_input()
             << true;
-        const struct { const char* row; uint8_t version; int rate; const char* shown; } versions[] = {
-            {"version 2.1, 6G", 0x21, 2, "2.1, Version mistmatch|color: red;label_rate=6G|color: green"},
-            {"version 3.1, 12G", 0x31, 3, "3.1, Version mistmatch|color: red;label_rate=12G|color: green"},
-            {"version 0.0", 0x00, 1, "0.0, Version mistmatch|color: red"}};
+
+        const struct
+        {
+            const char* row;
+            uint8_t version;
+            int rate;
+            const char* shown;
+        } versions[] = {{"version 2.1, 6G", 0x21, 2, "2.1, Version mistmatch|color: red;label_rate=6G|color: green"},
+                        {"version 3.1, 12G", 0x31, 3, "3.1, Version mistmatch|color: red;label_rate=12G|color: green"},
+                        {"version 0.0", 0x00, 1, "0.0, Version mistmatch|color: red"}};
+
         for (const auto& v : versions)
             QTest::newRow(v.row) << status_frame(busy_input(v.version, v.rate))
                                  << QString("label_protocol_ver=%1").arg(v.shown).split(';') << false;
         QTest::newRow("bad crc") << bad_crc(status_frame(busy_input()))
                                  << QStringList{"label_crc_ctrl=Mistmatch|color: red"} << false;
-        QTest::newRow("unknown device")
-            << status_frame(busy_input(0x31).replace(1, 2, QByteArray(2, '\0')))
-            << QStringList{"label_device=Unknown|", "label_protocol_ver=3.1, Version mistmatch|color: red"} << false;
-        QTest::newRow("model 431, version 1.0") << bad_crc(status_frame(payload_431(0x10, 2, 0x0F)))
-                                                << QStringList{"label_crc_ctrl=Mistmatch|color: red",
-                                                               "label_protocol_ver=1.0, Ok|color: green"}
-                                                << false;
+        QTest::newRow("unknown device") << status_frame(busy_input(0x31).replace(1, 2, QByteArray(2, '\0')))
+                                        << QStringList{"label_device=Unknown|",
+                                                       "label_protocol_ver=3.1, Version mistmatch|color: red"}
+                                        << false;
+        QTest::newRow("model 431, version 1.0")
+            << bad_crc(status_frame(payload_431(0x10, 2, 0x0F)))
+            << QStringList{"label_crc_ctrl=Mistmatch|color: red", "label_protocol_ver=1.0, Ok|color: green"} << false;
         QTest::newRow("codes beyond the tables")
             << status_frame(busy_input().replace(3, 1, "\x03").replace(input, 2, "\x02\x07"))
             << QStringList{"label_device=MRL-QDC-430 (3)|", "label_input=Unknown|color: black",
@@ -361,27 +409,36 @@ private slots:
         r.feed(status_frame(payload_431(0x30).replace(20, 7, QByteArray::fromHex("02 03 01 01 02 02 0c"))));
         r.tick();
         QCOMPARE(connections.count(), 3);
-        const QList<int> held{audio.input_sel,   audio.output_12,   audio.output_34,   audio.output_56,
-                              audio.output_78,   r.p.video().manual_fmt_enable,        r.p.video().manual_format,
-                              audio.out_group_1, audio.out_group_2, audio.output_12_2, audio.output_34_2,
-                              audio.output_56_2, audio.output_78_2, audio.mute};
+        const QList<int> held{audio.input_sel,           audio.output_12,   audio.output_34,
+                              audio.output_56,           audio.output_78,   r.p.video().manual_fmt_enable,
+                              r.p.video().manual_format, audio.out_group_1, audio.out_group_2,
+                              audio.output_12_2,         audio.output_34_2, audio.output_56_2,
+                              audio.output_78_2,         audio.mute};
         QCOMPARE(held, QList<int>({1, 0, 2, 1, 0, 1, 2, 2, 3, 1, 1, 2, 2, 0x0c}));
     }
 
     void each_control_changes_its_byte_of_one_frame_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("item"); // picked; -1 for a click
+        QTest::addColumn<int>("item");   // picked; -1 for a click
         QTest::addColumn<int>("offset"); // in the settings bytes, frame offset 6 first; -1: no frame
         QTest::addColumn<int>("value");
-        const struct { const char* control; int item, offset, value; } rows[] = {
-            {"comboBox_Input_Source", 1, 0, 1}, {"comboBox_Out_12", 3, 1, 3},     {"comboBox_Out_34", 0, 2, 0},
-            {"comboBox_Out_56", 1, 3, 1},       {"comboBox_Out_78", 2, 4, 2},     {"checkBox_pid_ow_enable", -1, 5, 1},
-            {"comboBox_Format_wr", 10, 6, 10},  {"button_reset_err", -1, 7, 1},   {"comboBox_Out_Gr_1", 5, 8, 5},
-            {"comboBox_Out_Gr_2", 6, 9, 6},     {"comboBox_Out_12_2", 3, 10, 3},  {"comboBox_Out_34_2", 2, 11, 2},
-            {"comboBox_Out_56_2", 0, 12, 0},    {"comboBox_Out_78_2", 1, 13, 1},  {"checkBox_mute_12", -1, 14, 0x04},
-            {"checkBox_mute_34", -1, 14, 0x07}, {"checkBox_mute_56", -1, 14, 0x01}, {"checkBox_mute_78", -1, 14, 0x0d},
-            {"comboBox_Out_Gr_1", 1, -1, 0},    {"comboBox_Out_Gr_2", 0, -1, 0}}; // the other group's: refused
+
+        const struct
+        {
+            const char* control;
+            int item, offset, value;
+        } rows[] = {{"comboBox_Input_Source", 1, 0, 1}, {"comboBox_Out_12", 3, 1, 3},
+                    {"comboBox_Out_34", 0, 2, 0},       {"comboBox_Out_56", 1, 3, 1},
+                    {"comboBox_Out_78", 2, 4, 2},       {"checkBox_pid_ow_enable", -1, 5, 1},
+                    {"comboBox_Format_wr", 10, 6, 10},  {"button_reset_err", -1, 7, 1},
+                    {"comboBox_Out_Gr_1", 5, 8, 5},     {"comboBox_Out_Gr_2", 6, 9, 6},
+                    {"comboBox_Out_12_2", 3, 10, 3},    {"comboBox_Out_34_2", 2, 11, 2},
+                    {"comboBox_Out_56_2", 0, 12, 0},    {"comboBox_Out_78_2", 1, 13, 1},
+                    {"checkBox_mute_12", -1, 14, 0x04}, {"checkBox_mute_34", -1, 14, 0x07},
+                    {"checkBox_mute_56", -1, 14, 0x01}, {"checkBox_mute_78", -1, 14, 0x0d},
+                    {"comboBox_Out_Gr_1", 1, -1, 0},    {"comboBox_Out_Gr_2", 0, -1, 0}}; // the other group's: refused
+
         for (const auto& row : rows)
             QTest::newRow(qPrintable(QString(row.control) + (row.offset < 0 ? " as the other group" : "")))
                 << QString(row.control) << row.item << row.offset << row.value;
@@ -483,4 +540,5 @@ int main(int argc, char** argv)
     tst_window430 test;
     return QTest::qExec(&test, argc, argv);
 }
+
 #include "tst_window430.moc"

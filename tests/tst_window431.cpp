@@ -36,11 +36,12 @@ QStringList input_shown(const QStringList& texts)
         shown << QString(names[i]) + '=' + texts[i] + (texts[i] == "---" ? "|color: grey" : "|color: green");
     return shown;
 }
+
 const QStringList cleared = input_shown({"---", "---", "---", "---", "---", "---", "---"});
 
-const char* const audio_controls[] = {"comboBox_Out_Gr_1", "comboBox_Out_Gr_2", "comboBox_Out_12_2",
-                                      "comboBox_Out_34_2", "comboBox_Out_56_2", "comboBox_Out_78_2",
-                                      "checkBox_mute_12",  "checkBox_mute_34",  "checkBox_mute_56", "checkBox_mute_78"};
+const char* const audio_controls[] = {
+    "comboBox_Out_Gr_1", "comboBox_Out_Gr_2", "comboBox_Out_12_2", "comboBox_Out_34_2", "comboBox_Out_56_2",
+    "comboBox_Out_78_2", "checkBox_mute_12",  "checkBox_mute_34",  "checkBox_mute_56",  "checkBox_mute_78"};
 
 // The shared objects as the model-430 window would own them, around a window under test.
 struct Rig
@@ -54,15 +55,17 @@ struct Rig
     MainWindow_431 w{nullptr, &video, &audio, &parcer, &port};
     QSignalSpy changes{&audio, &Audio::audio_settings_changed};
 
-    template <typename T = QWidget>
-    T* get(const char* name) { return w.findChild<T*>(name); }
+    template <typename T = QWidget> T* get(const char* name) { return w.findChild<T*>(name); }
+
     QString mismatches(const QStringList& expected) { return label_mismatches(w, shown_labels(w), expected); }
+
     void feed(QByteArray payload, bool crc_ok = true)
     {
         parcer.crc_ok = crc_ok;
         parcer.parcing_data(reinterpret_cast<uint8_t*>(payload.data()));
         QMetaObject::invokeMethod(&w, "update_MainWindow_431");
     }
+
     // The audio controls as shown (combo indexes, check states), then the model's fields.
     QList<int> state()
     {
@@ -81,6 +84,7 @@ class tst_window431 : public QObject
     Q_OBJECT
 
 private slots:
+
     void init() { clear_settings_store(); }
 
     void status_display_data()
@@ -89,26 +93,37 @@ private slots:
         QTest::addColumn<QStringList>("expected"); // "label=text|style"; the rest as the 1080p60 frame left them
 
         QTest::newRow("1080p60") << hd_input
-            << QStringList{"label_device=MRL-QDC-431 |", "label_input=Ok|color: green",
-                           "label_crc_ctrl=Ok|color: green", "label_protocol_ver=3.0, Ok|color: green"}
-                   + input_shown({"3G", "1.5G", "1920x1080", "60p", "YCbCr:422 24bit", "2ch", "48kHz"});
+                                 << QStringList{"label_device=MRL-QDC-431 |", "label_input=Ok|color: green",
+                                                "label_crc_ctrl=Ok|color: green",
+                                                "label_protocol_ver=3.0, Ok|color: green"}
+                + input_shown({"3G", "1.5G", "1920x1080", "60p", "YCbCr:422 24bit", "2ch", "48kHz"});
         QTest::newRow("2160p50, 8ch") << hdmi(0x0F, "03 05 04 01 00 03 07 09")
-            << input_shown({"12G", "12G", "3840x2160", "50i", "RGB:444 48 bit", "8ch", "192kHz"});
+                                      << input_shown(
+                                             {"12G", "12G", "3840x2160", "50i", "RGB:444 48 bit", "8ch", "192kHz"});
         QTest::newRow("4096p24, 3ch") << hdmi(0x05, "02 07 00 00 02 02 02 02")
-            << input_shown({"6G", "2.23G", "4096x2160", "24p", "YCbCr:444 36bit", "3ch", "44.1kHz"});
+                                      << input_shown(
+                                             {"6G", "2.23G", "4096x2160", "24p", "YCbCr:444 36bit", "3ch", "44.1kHz"});
         QTest::newRow("no audio codes") << hdmi(0x01, "01 0a 05 00 01")
-            << QStringList{"label_aud_channels=Unknown|color: grey", "label_aud_freq=Unknown|color: grey"};
+                                        << QStringList{"label_aud_channels=Unknown|color: grey",
+                                                       "label_aud_freq=Unknown|color: grey"};
         QTest::newRow("codes beyond the tables")
             << hdmi(0x03, "04 0c 09 00 05 00 08 0a")
             << input_shown({"Unknown", "Unknown", "Unknown", "Unknown", "Unknown", "2ch", "Unknown"});
-        const struct { int offset, value; const char* shown; } headers[] = {
-            {3, 1, "label_device=MRL-QDC-431A|"}, {3, 2, "label_device=MRL-QDC-431E|"},
-            {3, 7, "label_device=MRL-QDC-431 (7)|"}, {0, 0x21, "label_protocol_ver=2.1, Version mistmatch|color: red"}};
+
+        const struct
+        {
+            int offset, value;
+            const char* shown;
+        } headers[] = {{3, 1, "label_device=MRL-QDC-431A|"},
+                       {3, 2, "label_device=MRL-QDC-431E|"},
+                       {3, 7, "label_device=MRL-QDC-431 (7)|"},
+                       {0, 0x21, "label_protocol_ver=2.1, Version mistmatch|color: red"}};
+
         for (const auto& h : headers)
             QTest::newRow(h.shown) << QByteArray(hd_input).replace(h.offset, 1, QByteArray(1, char(h.value)))
                                    << QStringList{h.shown};
-        QTest::newRow("model-430 frame")
-            << payload_430(0x21, 1, 0xFF).replace(12, 23, QByteArray(23, '\1')) << QStringList();
+        QTest::newRow("model-430 frame") << payload_430(0x21, 1, 0xFF).replace(12, 23, QByteArray(23, '\1'))
+                                         << QStringList();
     }
 
     void status_display()
@@ -188,7 +203,7 @@ private slots:
         QCOMPARE(store.value("SerialPort/SerialPort").toInt(), listed);
         QVERIFY(box.write("PR"));
         QTRY_VERIFY(received.count() > 0);
-        r.w.slot_PortName_change_from_index(listed); // the current entry: once
+        r.w.slot_PortName_change_from_index(listed);  // the current entry: once
         r.get<QPushButton>("button_rescan")->click(); // closes, then opens the first listed port and saves
         QCOMPARE(ports->count(), listed);
         QCOMPARE(store.value("SerialPort/SerialPort").toInt(), 0);

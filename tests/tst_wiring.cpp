@@ -18,7 +18,9 @@
 struct MainWindow_probe
 {
     static MainWindow_431* window_431(MainWindow& w) { return w.window_431; }
+
     static QTimer* link_timer(MainWindow& w) { return w.link_timer; }
+
     static bool connected(MainWindow& w) { return w.connected; }
 };
 
@@ -56,6 +58,7 @@ public:
         widget->setProperty("watch_name", name);
         widget->installEventFilter(this);
     }
+
     QStringList order;
 
 protected:
@@ -76,6 +79,7 @@ class Tst_wiring : public QObject
     std::unique_ptr<Pty_pair> box;
 
 private slots:
+
     void init()
     {
         if (!namespace_problem.isEmpty())
@@ -86,10 +90,7 @@ private slots:
         QVERIFY(port_namespace::place(box->slave_path()));
     }
 
-    void cleanup()
-    {
-        box.reset();
-    }
+    void cleanup() { box.reset(); }
 
     void first_frame_from_a_model_431_switches_windows_and_keeps_the_port()
     {
@@ -105,11 +106,13 @@ private slots:
         QCOMPARE(w431->current_port_index(), 0);
         // Rescan (close, then reopen on the first port and save), hand-over (reopen,
         // save), and only then the decoder's own line.
-        QCOMPARE(log.lines(), (QStringList{"serial port closed", "serial port closed", "write 0", "SettingsWrite",
-                                           "serial port closed", "write 0", "SettingsWrite", "emit to 431"}));
+        QCOMPARE(log.lines(),
+                 (QStringList{"serial port closed", "serial port closed", "write 0", "SettingsWrite",
+                              "serial port closed", "write 0", "SettingsWrite", "emit to 431"}));
         QCOMPARE(QSettings(QSettings::UserScope, "mirelo_serial_port", QString()).value("SerialPort/SerialPort"),
                  QVariant(0));
-        QVERIFY(!QSettings(QSettings::UserScope, "mirelo_serial_port_431", QString()).contains("SerialPort/SerialPort"));
+        QVERIFY(
+            !QSettings(QSettings::UserScope, "mirelo_serial_port_431", QString()).contains("SerialPort/SerialPort"));
 
         // The reopened port still reaches the box.
         QByteArray next = payload_431(0x30, 1, 0x01);

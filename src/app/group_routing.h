@@ -21,8 +21,7 @@ struct Group_routing
 
 constexpr Group_routing default_group_routing{0, 1, {0, 1, 2, 3}, 0};
 
-template <typename Model>
-Group_routing group_routing_of(const Model& model)
+template <typename Model> Group_routing group_routing_of(const Model& model)
 {
     return {model.out_group_1,
             model.out_group_2,
@@ -30,8 +29,7 @@ Group_routing group_routing_of(const Model& model)
             model.mute};
 }
 
-template <typename Model>
-void store_group_routing(Model& model, const Group_routing& routing)
+template <typename Model> void store_group_routing(Model& model, const Group_routing& routing)
 {
     model.out_group_1 = routing.out_group_1;
     model.out_group_2 = routing.out_group_2;
@@ -44,8 +42,7 @@ void store_group_routing(Model& model, const Group_routing& routing)
 
 // Shows the routing in a window's controls. setCurrentIndex and setCheckState emit
 // neither activated nor clicked, so what is shown here is never sent back to the box.
-template <typename Form>
-void show_group_routing(Form* ui, const Group_routing& routing)
+template <typename Form> void show_group_routing(Form* ui, const Group_routing& routing)
 {
     ui->comboBox_Out_Gr_1->setCurrentIndex(routing.out_group_1);
     ui->comboBox_Out_Gr_2->setCurrentIndex(routing.out_group_2);

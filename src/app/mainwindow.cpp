@@ -65,8 +65,8 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui->checkBox_mute_56, &QCheckBox::clicked, audio, &Audio::mute_56_change);
     connect(ui->checkBox_mute_78, &QCheckBox::clicked, audio, &Audio::mute_78_change);
 
-    video = new Video(ui->label_type, ui->label_resolution, ui->label_frame, ui->label_mapping,
-                      ui->checkBox_pid_ow_enable);
+    video =
+        new Video(ui->label_type, ui->label_resolution, ui->label_frame, ui->label_mapping, ui->checkBox_pid_ow_enable);
     connect(ui->checkBox_pid_ow_enable, &QCheckBox::clicked, video, &Video::manual_fmt_enable_changed);
     connect(ui->comboBox_Format_wr, activated, video, &Video::manual_format_changed);
     connect(ui->button_reset_err, &QPushButton::clicked, video, &Video::crc_errors_reset_clicked);

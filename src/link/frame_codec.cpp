@@ -7,8 +7,8 @@ namespace frame {
 void seal(QByteArray& frame)
 {
     frame[2] = static_cast<char>(frame.size() - 3);
-    const uint16_t crc = crc16(reinterpret_cast<const uint8_t*>(frame.constData()),
-                               static_cast<std::size_t>(frame.size()));
+    const uint16_t crc =
+        crc16(reinterpret_cast<const uint8_t*>(frame.constData()), static_cast<std::size_t>(frame.size()));
     frame.append(static_cast<char>(crc >> 8));
     frame.append(static_cast<char>(crc & 0xFF));
 }

@@ -62,7 +62,9 @@ public:
     // Payload byte i of the last completed frame is payload()[i]. The buffer is never
     // cleared, so positions beyond the last length still hold older bytes.
     uint8_t* payload() { return payload_buffer; }
+
     const uint8_t* payload() const { return payload_buffer; }
+
     uint8_t payload_length() const { return last_length; }
 
 private:

@@ -4,8 +4,7 @@
 
 Audio::Audio()
     : QObject(nullptr)
-{
-}
+{}
 
 void Audio::store(uint8_t& field, int value, const char* log_text)
 {
@@ -24,11 +23,30 @@ void Audio::store_mute_bit(int bit, bool value, const char* log_text)
     emit audio_settings_changed();
 }
 
-void Audio::input_sel_changed(int value) { store(input_sel, value, "input_sel_changed"); }
-void Audio::output_12_change(int value) { store(output_12, value, "output_12_change"); }
-void Audio::output_34_change(int value) { store(output_34, value, "output_34_change"); }
-void Audio::output_56_change(int value) { store(output_56, value, "output_56_change"); }
-void Audio::output_78_change(int value) { store(output_78, value, "output_78_change"); }
+void Audio::input_sel_changed(int value)
+{
+    store(input_sel, value, "input_sel_changed");
+}
+
+void Audio::output_12_change(int value)
+{
+    store(output_12, value, "output_12_change");
+}
+
+void Audio::output_34_change(int value)
+{
+    store(output_34, value, "output_34_change");
+}
+
+void Audio::output_56_change(int value)
+{
+    store(output_56, value, "output_56_change");
+}
+
+void Audio::output_78_change(int value)
+{
+    store(output_78, value, "output_78_change");
+}
 
 // The two groups may never name the same embedded group; a clash is ignored silently
 // and the box's next report puts the combo box back.
@@ -46,12 +64,42 @@ void Audio::out_group_2_changed(int value)
     store(out_group_2, value, "out_group_2_changed");
 }
 
-void Audio::output_12_2_change(int value) { store(output_12_2, value, "output_12_2_change"); }
-void Audio::output_34_2_change(int value) { store(output_34_2, value, "output_34_2_change"); }
-void Audio::output_56_2_change(int value) { store(output_56_2, value, "output_56_2_change"); }
-void Audio::output_78_2_change(int value) { store(output_78_2, value, "output_78_2_change"); }
+void Audio::output_12_2_change(int value)
+{
+    store(output_12_2, value, "output_12_2_change");
+}
 
-void Audio::mute_12_change(bool value) { store_mute_bit(0, value, "mute_12_changed"); }
-void Audio::mute_34_change(bool value) { store_mute_bit(1, value, "mute_34_changed"); }
-void Audio::mute_56_change(bool value) { store_mute_bit(2, value, "mute_56_changed"); }
-void Audio::mute_78_change(bool value) { store_mute_bit(3, value, "mute_78_changed"); }
+void Audio::output_34_2_change(int value)
+{
+    store(output_34_2, value, "output_34_2_change");
+}
+
+void Audio::output_56_2_change(int value)
+{
+    store(output_56_2, value, "output_56_2_change");
+}
+
+void Audio::output_78_2_change(int value)
+{
+    store(output_78_2, value, "output_78_2_change");
+}
+
+void Audio::mute_12_change(bool value)
+{
+    store_mute_bit(0, value, "mute_12_changed");
+}
+
+void Audio::mute_34_change(bool value)
+{
+    store_mute_bit(1, value, "mute_34_changed");
+}
+
+void Audio::mute_56_change(bool value)
+{
+    store_mute_bit(2, value, "mute_56_changed");
+}
+
+void Audio::mute_78_change(bool value)
+{
+    store_mute_bit(3, value, "mute_78_changed");
+}

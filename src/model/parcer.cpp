@@ -24,8 +24,7 @@ Parcer::Parcer(Video* video)
     : QObject(nullptr)
     , video(video)
     , previous_device_id(frame::device_id_430)
-{
-}
+{}
 
 // `data` is the receive path's payload buffer, large enough for every position read
 // here; a short payload leaves older bytes in the trailing positions.

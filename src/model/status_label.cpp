@@ -42,10 +42,10 @@ struct Version_texts
         const QString ok_format = QStringLiteral("%1.%2, Ok");
         const QString mismatch_format = QStringLiteral("%1.%2, Version mistmatch");
         for (unsigned v = 0; v < 256; ++v)
-            texts[v] = (version_supported(static_cast<uint8_t>(v)) ? ok_format : mismatch_format)
-                           .arg(v >> 4)
-                           .arg(v & 0x0F);
+            texts[v] =
+                (version_supported(static_cast<uint8_t>(v)) ? ok_format : mismatch_format).arg(v >> 4).arg(v & 0x0F);
     }
+
     QString texts[256];
 };
 
@@ -57,8 +57,7 @@ const QString crc_mismatch_text = QStringLiteral("Mistmatch");
 void show_protocol_version(QLabel* label, uint8_t version)
 {
     static const Version_texts versions;
-    show_status(label, versions.texts[version],
-                version_supported(version) ? status_style::green : status_style::red);
+    show_status(label, versions.texts[version], version_supported(version) ? status_style::green : status_style::red);
 }
 
 void show_crc_check(QLabel* label, bool crc_ok)

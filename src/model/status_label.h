@@ -23,22 +23,19 @@ inline const QString unknown_code_text = QStringLiteral("Unknown");
 
 // Entry `index` of a constant text table, or the unknown text when the box sent a code
 // beyond it: tables are never read out of bounds.
-template <typename T, std::size_t N>
-const T& table_entry(const T (&table)[N], unsigned index, const T& beyond)
+template <typename T, std::size_t N> const T& table_entry(const T (&table)[N], unsigned index, const T& beyond)
 {
     return index < N ? table[index] : beyond;
 }
 
-template <std::size_t N>
-const QString& table_text(const QString (&table)[N], unsigned index)
+template <std::size_t N> const QString& table_text(const QString (&table)[N], unsigned index)
 {
     return table_entry(table, index, unknown_code_text);
 }
 
 // Every pairing of two text tables, joined once at start-up so that showing one costs
 // no allocation; a code beyond either table gives the unknown text.
-template <std::size_t N, std::size_t M>
-class Joined_texts
+template <std::size_t N, std::size_t M> class Joined_texts
 {
 public:
     Joined_texts(const QString (&first)[N], const QString (&second)[M])

@@ -25,8 +25,8 @@ constexpr uint8_t unknown_sdi_type = 4;
 constexpr uint8_t unknown_resolution = 5;
 
 const QString sdi_type_texts[] = {
-    QStringLiteral("1.5G"), QStringLiteral("3G A"), QStringLiteral("6G"),
-    QStringLiteral("12G"), QStringLiteral("Unknown"),
+    QStringLiteral("1.5G"), QStringLiteral("3G A"),    QStringLiteral("6G"),
+    QStringLiteral("12G"),  QStringLiteral("Unknown"),
 };
 
 const QString resolution_texts[] = {
@@ -40,8 +40,7 @@ const QString frame_rate_texts[] = {
     QStringLiteral("Unknown"), QStringLiteral("50"),      QStringLiteral("59.94"), QStringLiteral("60"),
     QStringLiteral("Unknown"),
 };
-constexpr bool frame_rate_known[] = {false, false, true, true, false, true, true,
-                                     true,  false, true, true, true,  false};
+constexpr bool frame_rate_known[] = {false, false, true, true, false, true, true, true, false, true, true, true, false};
 constexpr unsigned last_rate_code = 12;
 
 const QString scan_suffixes[] = {QStringLiteral("i"), QStringLiteral("p")};
@@ -156,16 +155,25 @@ void Video::check_manual_fmt_allowed()
 void Video::update_hdmi_resolution()
 {
     switch (hdmi_format) {
-    case 0: case 1: case 2: case 3:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
         resolution = 2;
         break;
-    case 4: case 5: case 6:
+    case 4:
+    case 5:
+    case 6:
         resolution = (sdi_rate == 0 || sdi_rate == 1) ? 0 : 3;
         break;
-    case 7: case 8: case 9:
+    case 7:
+    case 8:
+    case 9:
         resolution = 4;
         break;
-    case 10: case 11: case 15:
+    case 10:
+    case 11:
+    case 15:
         resolution = 0;
         break;
     default:

@@ -17,8 +17,8 @@ namespace {
 
 const QStringList bank_1_pairs = {QStringLiteral("in 1/2"), QStringLiteral("in 3/4"), QStringLiteral("in 5/6"),
                                   QStringLiteral("in 7/8")};
-const QStringList bank_2_pairs = {QStringLiteral("in 9/10"), QStringLiteral("in 11/12"),
-                                  QStringLiteral("in 13/14"), QStringLiteral("in 15/16")};
+const QStringList bank_2_pairs = {QStringLiteral("in 9/10"), QStringLiteral("in 11/12"), QStringLiteral("in 13/14"),
+                                  QStringLiteral("in 15/16")};
 const QStringList input_groups = {QStringLiteral("In Gr1"), QStringLiteral("In Gr2"), QStringLiteral("In Gr3"),
                                   QStringLiteral("In Gr4"), QStringLiteral("In Gr5"), QStringLiteral("In Gr6"),
                                   QStringLiteral("In Gr7"), QStringLiteral("In Gr8")};

@@ -23,8 +23,7 @@ const QString unknown_device_text = QStringLiteral("Unknown");
 const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
 const QString* const input_styles[] = {&status_style::red, &status_style::green};
 
-const QString rate_texts[] = {QStringLiteral("HD"), QStringLiteral("3G"), QStringLiteral("6G"),
-                              QStringLiteral("12G")};
+const QString rate_texts[] = {QStringLiteral("HD"), QStringLiteral("3G"), QStringLiteral("6G"), QStringLiteral("12G")};
 
 const QString group_present_text = QStringLiteral("  +");
 const QString group_absent_text = QStringLiteral("---");
@@ -128,10 +127,10 @@ void MainWindow::show_pid_status()
 void MainWindow::clear_input_status()
 {
     QLabel* const input_labels[] = {
-        ui->label_rate,    ui->label_type,    ui->label_resolution, ui->label_frame,   ui->label_mapping,
-        ui->label_aud_gr1, ui->label_aud_gr2, ui->label_aud_gr3,    ui->label_aud_gr4, ui->label_aud_gr5,
-        ui->label_aud_gr6, ui->label_aud_gr7, ui->label_aud_gr8,    ui->label_crc_err, ui->label_crc_err_count,
-        ui->label_pid_detected,
+        ui->label_rate,    ui->label_type,    ui->label_resolution,    ui->label_frame,
+        ui->label_mapping, ui->label_aud_gr1, ui->label_aud_gr2,       ui->label_aud_gr3,
+        ui->label_aud_gr4, ui->label_aud_gr5, ui->label_aud_gr6,       ui->label_aud_gr7,
+        ui->label_aud_gr8, ui->label_crc_err, ui->label_crc_err_count, ui->label_pid_detected,
     };
     for (QLabel* label : input_labels)
         show_status(label, cleared_text, status_style::grey);

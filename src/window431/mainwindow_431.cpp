@@ -43,9 +43,8 @@ const QString frame_rate_texts[] = {
 
 const QString scan_texts[] = {QStringLiteral("p"), QStringLiteral("i")};
 
-const QString mapping_texts[] = {QStringLiteral("RGB:444"), QStringLiteral("YCbCr:422"),
-                                 QStringLiteral("YCbCr:444"), QStringLiteral("YCbCr:420"),
-                                 QStringLiteral("Unknown")};
+const QString mapping_texts[] = {QStringLiteral("RGB:444"), QStringLiteral("YCbCr:422"), QStringLiteral("YCbCr:444"),
+                                 QStringLiteral("YCbCr:420"), QStringLiteral("Unknown")};
 
 const QString depth_texts[] = {QStringLiteral(" 24bit"), QStringLiteral(" 30bit"), QStringLiteral(" 36bit"),
                                QStringLiteral(" 48 bit"), QStringLiteral(" ")};
@@ -80,8 +79,7 @@ const QString blank_placeholder = QStringLiteral("---");
 
 } // namespace
 
-MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer,
-                               Serial_port* serial_port)
+MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer, Serial_port* serial_port)
     : QMainWindow(parent)
     , received_bytes(0)
     , ui(new Ui_MainWindow_431)
@@ -186,8 +184,7 @@ void MainWindow_431::update_MainWindow_431()
         ui->label_device->setText(QStringLiteral("MRL-QDC-431 (%1)").arg(variant));
 
     const unsigned input = video->input_detected;
-    show_status(ui->label_input, table_text(input_texts, input),
-                table_entry(input_styles, input, status_style::black));
+    show_status(ui->label_input, table_text(input_texts, input), table_entry(input_styles, input, status_style::black));
 
     if (input == 0) {
         clear_input_status();
@@ -232,8 +229,8 @@ void MainWindow_431::check_byte_receiving()
 {
     // "Default Set" stays usable without a link.
     const std::array<QWidget*, 10> link_controls = {
-        ui->comboBox_Out_12_2, ui->checkBox_mute_12, ui->comboBox_Out_34_2, ui->checkBox_mute_34,
-        ui->comboBox_Out_56_2, ui->checkBox_mute_56, ui->comboBox_Out_78_2, ui->checkBox_mute_78,
+        ui->comboBox_Out_12_2, ui->checkBox_mute_12,  ui->comboBox_Out_34_2, ui->checkBox_mute_34,
+        ui->comboBox_Out_56_2, ui->checkBox_mute_56,  ui->comboBox_Out_78_2, ui->checkBox_mute_78,
         ui->comboBox_Out_Gr_1, ui->comboBox_Out_Gr_2,
     };
 

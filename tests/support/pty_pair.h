@@ -14,6 +14,7 @@ public:
     Pty_pair& operator=(const Pty_pair&) = delete;
 
     bool is_open() const { return master_fd >= 0; }
+
     QString slave_path() const { return path; }
 
     // Writes to the tool's side of the line.

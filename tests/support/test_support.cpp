@@ -22,8 +22,7 @@ void capture(QtMsgType type, const QMessageLogContext& context, const QString& m
         previous_handler(type, context, message);
 }
 
-QByteArray common_payload(int size, uint16_t device_id, uint8_t protocol_version, uint8_t variant,
-                          uint8_t flags)
+QByteArray common_payload(int size, uint16_t device_id, uint8_t protocol_version, uint8_t variant, uint8_t flags)
 {
     QByteArray payload(size, '\0');
     set_byte(payload, 0, protocol_version);

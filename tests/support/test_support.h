@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QByteArray>
 #include <QApplication>
+#include <QByteArray>
 #include <QMap>
 #include <QStringList>
 #include <QtTest>
@@ -20,7 +20,9 @@ public:
     Log_capture& operator=(const Log_capture&) = delete;
 
     QStringList lines() const;
+
     bool contains(const QString& line) const { return lines().contains(line); }
+
     void clear();
 };
 
@@ -28,13 +30,13 @@ public:
 // exists, so that running a test binary by hand never touches the user's real store.
 void prepare_test_environment();
 
-#define TAVOLINK_TEST_MAIN(TestClass)                                                              \
-    int main(int argc, char** argv)                                                               \
-    {                                                                                              \
-        prepare_test_environment();                                                               \
-        QApplication app(argc, argv);                                                              \
-        TestClass test;                                                                            \
-        return QTest::qExec(&test, argc, argv);                                                    \
+#define TAVOLINK_TEST_MAIN(TestClass)                                                                                  \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        prepare_test_environment();                                                                                    \
+        QApplication app(argc, argv);                                                                                  \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }
 
 // Starts each test case from an empty per-user settings store.

@@ -12,6 +12,7 @@ struct Display_closer
 {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
+
 using Display_ptr = std::unique_ptr<Display, Display_closer>;
 
 QString window_title(Display* display, Window window)
@@ -19,8 +20,7 @@ QString window_title(Display* display, Window window)
     XTextProperty property{};
     if (!XGetWMName(display, window, &property) || !property.value)
         return QString();
-    QString title = QString::fromUtf8(reinterpret_cast<const char*>(property.value),
-                                      static_cast<int>(property.nitems));
+    QString title = QString::fromUtf8(reinterpret_cast<const char*>(property.value), static_cast<int>(property.nitems));
     XFree(property.value);
     return title;
 }

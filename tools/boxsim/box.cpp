@@ -49,18 +49,12 @@ struct Sdi_preset
 // Payload identifier byte 2: bit 7 progressive transport, bit 6 progressive picture,
 // bits 3-0 picture rate; byte 3 bit 6 the 2048-sample width; byte 4 bits 1-0 depth.
 const Sdi_preset sdi_presets[] = {
-    {"1080p50", {1, {{0x89, 0xC9, 0x00, 0x01}}, 0x03}},
-    {"1080p59", {1, {{0x89, 0xCA, 0x00, 0x01}}, 0x03}},
-    {"1080p60", {1, {{0x89, 0xCB, 0x00, 0x01}}, 0x03}},
-    {"1080i50", {0, {{0x85, 0x05, 0x00, 0x01}}, 0x03}},
-    {"1080i59", {0, {{0x85, 0x06, 0x00, 0x01}}, 0x03}},
-    {"1080p25", {0, {{0x85, 0xC5, 0x00, 0x01}}, 0x01}},
-    {"1080p23", {0, {{0x85, 0xC2, 0x00, 0x01}}, 0x01}},
-    {"720p50", {0, {{0x84, 0xC9, 0x00, 0x01}}, 0x01}},
-    {"720p59", {0, {{0x84, 0xCA, 0x00, 0x01}}, 0x01}},
-    {"2k-p24", {1, {{0x89, 0xC3, 0x40, 0x02}}, 0x0F}},
-    {"2160p30", {2, {{0xC0, 0xC7, 0x00, 0x01}}, 0x0F}},
-    {"2160p50", {3, {{0xCE, 0xC9, 0x00, 0x01}}, 0xFF}},
+    {"1080p50", {1, {{0x89, 0xC9, 0x00, 0x01}}, 0x03}}, {"1080p59", {1, {{0x89, 0xCA, 0x00, 0x01}}, 0x03}},
+    {"1080p60", {1, {{0x89, 0xCB, 0x00, 0x01}}, 0x03}}, {"1080i50", {0, {{0x85, 0x05, 0x00, 0x01}}, 0x03}},
+    {"1080i59", {0, {{0x85, 0x06, 0x00, 0x01}}, 0x03}}, {"1080p25", {0, {{0x85, 0xC5, 0x00, 0x01}}, 0x01}},
+    {"1080p23", {0, {{0x85, 0xC2, 0x00, 0x01}}, 0x01}}, {"720p50", {0, {{0x84, 0xC9, 0x00, 0x01}}, 0x01}},
+    {"720p59", {0, {{0x84, 0xCA, 0x00, 0x01}}, 0x01}},  {"2k-p24", {1, {{0x89, 0xC3, 0x40, 0x02}}, 0x0F}},
+    {"2160p30", {2, {{0xC0, 0xC7, 0x00, 0x01}}, 0x0F}}, {"2160p50", {3, {{0xCE, 0xC9, 0x00, 0x01}}, 0xFF}},
     {"4k-p60", {3, {{0xCE, 0xCB, 0x40, 0x00}}, 0xFF}},
 };
 
@@ -72,14 +66,10 @@ struct Hdmi_preset
 
 const Hdmi_preset hdmi_presets[] = {
     //                 sdi fmt frm scan map dep freq rate ch
-    {"1080p60", {1, 10, 5, 0, 1, 0, 3, 0, 1}},
-    {"1080p50", {1, 10, 4, 0, 1, 0, 3, 0, 1}},
-    {"1080i50", {0, 11, 4, 1, 1, 0, 3, 0, 7}},
-    {"1080p24", {0, 15, 0, 0, 0, 1, 2, 0, 1}},
-    {"720p50", {0, 0, 4, 0, 0, 0, 3, 0, 1}},
-    {"2160p50", {3, 5, 4, 0, 3, 0, 3, 3, 7}},
-    {"2160p30", {2, 6, 2, 0, 2, 1, 5, 6, 3}},
-    {"4096p24", {2, 7, 0, 0, 1, 2, 3, 3, 1}},
+    {"1080p60", {1, 10, 5, 0, 1, 0, 3, 0, 1}}, {"1080p50", {1, 10, 4, 0, 1, 0, 3, 0, 1}},
+    {"1080i50", {0, 11, 4, 1, 1, 0, 3, 0, 7}}, {"1080p24", {0, 15, 0, 0, 0, 1, 2, 0, 1}},
+    {"720p50", {0, 0, 4, 0, 0, 0, 3, 0, 1}},   {"2160p50", {3, 5, 4, 0, 3, 0, 3, 3, 7}},
+    {"2160p30", {2, 6, 2, 0, 2, 1, 5, 6, 3}},  {"4096p24", {2, 7, 0, 0, 1, 2, 3, 3, 1}},
 };
 
 void put(QByteArray& bytes, int value)
@@ -164,9 +154,8 @@ QString describe(Model model, const frame::Settings_values& v)
 {
     QString text;
     if (model == Model::m430) {
-        const QString format = v.manual_format < forced_format_list.size()
-                                   ? forced_format_list.at(v.manual_format)
-                                   : QStringLiteral("?");
+        const QString format =
+            v.manual_format < forced_format_list.size() ? forced_format_list.at(v.manual_format) : QStringLiteral("?");
         text = QStringLiteral("input_sel %1, outputs %2/%3/%4/%5, forced format %6 %7 (%8), crc reset %9, ")
                    .arg(v.input_sel)
                    .arg(v.output_12)
@@ -349,24 +338,29 @@ void Box::handle(const std::vector<Receiver::Item>& items, std::vector<Rx_event>
             break;
         case Receiver::Kind::stray:
             counters.stray_bytes += static_cast<quint64>(item.count);
-            out.push_back({Rx_event::Kind::stray, item.bytes, {},
+            out.push_back({Rx_event::Kind::stray,
+                           item.bytes,
+                           {},
                            QStringLiteral("ignored %1 byte(s) without an \"RP\" header: %2")
                                .arg(item.count)
                                .arg(hex(item.bytes))});
             break;
         case Receiver::Kind::bad_length:
             ++counters.rejected;
-            out.push_back({Rx_event::Kind::bad_length_byte, item.bytes, {},
+            out.push_back({Rx_event::Kind::bad_length_byte,
+                           item.bytes,
+                           {},
                            QStringLiteral("ignored header with impossible length %1: %2")
                                .arg(at(item.bytes, 2))
                                .arg(hex(item.bytes))});
             break;
         case Receiver::Kind::incomplete:
             ++counters.rejected;
-            out.push_back({Rx_event::Kind::incomplete, item.bytes, {},
-                           QStringLiteral("ignored frame cut short after %1 byte(s): %2")
-                               .arg(item.count)
-                               .arg(hex(item.bytes))});
+            out.push_back(
+                {Rx_event::Kind::incomplete,
+                 item.bytes,
+                 {},
+                 QStringLiteral("ignored frame cut short after %1 byte(s): %2").arg(item.count).arg(hex(item.bytes))});
             break;
         }
     }
@@ -431,12 +425,13 @@ Rx_event Box::check_frame(const QByteArray& bytes)
     QString version;
     if (at(bytes, 3) != frame::host_protocol_version)
         version = QStringLiteral(" (host version byte 0x%1)").arg(at(bytes, 3), 2, 16, QLatin1Char('0'));
-    event.text = QStringLiteral("settings %1%2: %3 -> applied%4%5")
-                     .arg(model)
-                     .arg(version)
-                     .arg(describe(cfg.model, event.values))
-                     .arg(reset ? QStringLiteral(", CRC error count reset") : QString())
-                     .arg(cfg.acknowledge ? QStringLiteral(", ack in next frame") : QStringLiteral(", not acknowledged"));
+    event.text =
+        QStringLiteral("settings %1%2: %3 -> applied%4%5")
+            .arg(model)
+            .arg(version)
+            .arg(describe(cfg.model, event.values))
+            .arg(reset ? QStringLiteral(", CRC error count reset") : QString())
+            .arg(cfg.acknowledge ? QStringLiteral(", ack in next frame") : QStringLiteral(", not acknowledged"));
     return event;
 }
 

@@ -27,9 +27,9 @@ uint8_t settings_payload_length(Model model);
 // What a model-430 box sees on its SDI input.
 struct Sdi_input
 {
-    uint8_t sdi_rate = 1; // 0 HD, 1 3G, 2 6G, 3 12G
+    uint8_t sdi_rate = 1;                                 // 0 HD, 1 3G, 2 6G, 3 12G
     std::array<uint8_t, 4> pid{{0x89, 0xC9, 0x00, 0x01}}; // 1080p50, 3G level A, 4:2:2 10 bit
-    uint8_t audio_groups = 0x03; // bit k: group k + 1 embedded
+    uint8_t audio_groups = 0x03;                          // bit k: group k + 1 embedded
 };
 
 // What a model-431 box sees on its HDMI input, as the codes it reports.
@@ -37,13 +37,13 @@ struct Hdmi_input
 {
     uint8_t sdi_rate = 1; // of the SDI output
     uint8_t format = 10;
-    uint8_t frame = 5; // "60"
-    uint8_t scan = 0; // progressive
-    uint8_t mapping = 1; // YCbCr 4:2:2
-    uint8_t depth = 0; // 24 bit
+    uint8_t frame = 5;      // "60"
+    uint8_t scan = 0;       // progressive
+    uint8_t mapping = 1;    // YCbCr 4:2:2
+    uint8_t depth = 0;      // 24 bit
     uint8_t audio_freq = 3; // 48 kHz
-    uint8_t link_rate = 0; // 1.5G
-    uint8_t channels = 1; // 2 channels
+    uint8_t link_rate = 0;  // 1.5G
+    uint8_t channels = 1;   // 2 channels
 };
 
 // Named input formats, so a person can pick a plausible input without knowing the codes.
@@ -62,9 +62,9 @@ struct Config
     Sdi_input sdi;
     Hdmi_input hdmi;
     uint16_t input_error_count = 0; // the 430's count of CRC errors on its input at start
-    double input_error_rate = 0.0; // chance per status frame that the 430 input adds an error
-    double corrupt_rate = 0.0; // chance per status frame that its CRC is broken on the way
-    double noise_rate = 0.0; // chance per status frame of random bytes in front of it
+    double input_error_rate = 0.0;  // chance per status frame that the 430 input adds an error
+    double corrupt_rate = 0.0;      // chance per status frame that its CRC is broken on the way
+    double noise_rate = 0.0;        // chance per status frame of random bytes in front of it
     int noise_max = 8;
     quint32 seed = 1;
 };
@@ -75,12 +75,14 @@ class Receiver
 {
 public:
     enum class Kind { frame, stray, bad_length, incomplete };
+
     struct Item
     {
         Kind kind;
         QByteArray bytes; // at most max_kept bytes of them
-        int count; // all of them
+        int count;        // all of them
     };
+
     static constexpr int max_kept = 256;
 
     void push(uint8_t byte, std::vector<Item>& out);
@@ -128,19 +130,28 @@ public:
     explicit Box(const Config& config = Config());
 
     Model model() const { return cfg.model; }
+
     // Another box is now on the line: nothing half-received or owed carries over.
     void set_model(Model model);
+
     void set_protocol_version(uint8_t version) { cfg.protocol_version = version; }
+
     void set_variant(uint8_t variant) { cfg.variant = variant; }
+
     void set_input_present(bool present) { cfg.input_present = present; }
+
     void set_acknowledge(bool on) { cfg.acknowledge = on; }
+
     void set_input_error_count(uint16_t count) { error_count = count; }
+
     const Config& config() const { return cfg; }
 
     // The box's own settings, as its front panel would change them. False for an unknown name.
     bool set_setting(const QString& name, int value);
     static QStringList setting_names();
+
     const frame::Settings_values& settings() const { return current; }
+
     uint16_t input_error_count() const { return error_count; }
 
     std::vector<Rx_event> receive(const QByteArray& bytes);

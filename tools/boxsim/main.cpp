@@ -93,6 +93,7 @@ public:
     virtual void write(const QByteArray& bytes) = 0;
     // Bytes handed over but not yet on their way.
     virtual qint64 backlog() const = 0;
+
     virtual bool listening() const { return true; }
 
 signals:
@@ -154,6 +155,7 @@ public:
     }
 
     qint64 backlog() const override { return pending.size(); }
+
     bool listening() const override { return peer_open; }
 
 private:
@@ -251,6 +253,7 @@ public:
     }
 
     void write(const QByteArray& bytes) override { port.write(bytes); }
+
     qint64 backlog() const override { return port.bytesToWrite(); }
 
 private:
@@ -277,28 +280,27 @@ struct Run_options
     bool list_ports = false;
 };
 
-const char* const description =
-    "Plays a model-430 (SDI in) or model-431 (HDMI in) converter box on a serial line.\n"
-    "\n"
-    "Without --port it creates a pseudo-terminal and prints its path; open that path in\n"
-    "the tool (or bind-mount it over a listed port, see scripts/demo.sh). The box sends\n"
-    "status frames on its own, applies settings frames from the tool, acknowledges them\n"
-    "in the next status frame (flag bit 7; bit 6 after a CRC-count reset), and prints\n"
-    "every frame it receives decoded on one line. Bad frames are ignored and reported.\n"
-    "\n"
-    "Commands on standard input, one a line:\n"
-    "  430 | 431 | switch       become that model / the other model\n"
-    "  input on|off             input signal present or not\n"
-    "  ack on|off               acknowledge settings frames or not\n"
-    "  silence <seconds>        stop talking and listening, as if unplugged\n"
-    "  version <byte>           protocol version byte, e.g. 0x30\n"
-    "  variant <n>              model variant byte\n"
-    "  errors <n>               the 430 input's CRC error count\n"
-    "  set <setting> <value>    change a setting on the box itself\n"
-    "  stats | help | quit\n"
-    "\n"
-    "Numbers may be decimal or 0x hex; shares are 0..1 or a percentage (\"5%\").\n"
-    "Exit status: 0 done, 1 the line could not be opened, 2 bad options.";
+const char* const description = "Plays a model-430 (SDI in) or model-431 (HDMI in) converter box on a serial line.\n"
+                                "\n"
+                                "Without --port it creates a pseudo-terminal and prints its path; open that path in\n"
+                                "the tool (or bind-mount it over a listed port, see scripts/demo.sh). The box sends\n"
+                                "status frames on its own, applies settings frames from the tool, acknowledges them\n"
+                                "in the next status frame (flag bit 7; bit 6 after a CRC-count reset), and prints\n"
+                                "every frame it receives decoded on one line. Bad frames are ignored and reported.\n"
+                                "\n"
+                                "Commands on standard input, one a line:\n"
+                                "  430 | 431 | switch       become that model / the other model\n"
+                                "  input on|off             input signal present or not\n"
+                                "  ack on|off               acknowledge settings frames or not\n"
+                                "  silence <seconds>        stop talking and listening, as if unplugged\n"
+                                "  version <byte>           protocol version byte, e.g. 0x30\n"
+                                "  variant <n>              model variant byte\n"
+                                "  errors <n>               the 430 input's CRC error count\n"
+                                "  set <setting> <value>    change a setting on the box itself\n"
+                                "  stats | help | quit\n"
+                                "\n"
+                                "Numbers may be decimal or 0x hex; shares are 0..1 or a percentage (\"5%\").\n"
+                                "Exit status: 0 done, 1 the line could not be opened, 2 bad options.";
 
 bool parse_options(const QStringList& arguments, Run_options& run, QString& error)
 {
@@ -306,45 +308,61 @@ bool parse_options(const QStringList& arguments, Run_options& run, QString& erro
     parser.setApplicationDescription(QString::fromLatin1(description));
     parser.addHelpOption();
     const QCommandLineOption model({"m", "model"}, "Box model: 430 or 431 (default 430).", "model", "430");
-    const QCommandLineOption port({"p", "port"}, "Open this serial port (e.g. /dev/ttyUSB0, null-modem cable) instead of creating a pseudo-terminal.", "device");
+    const QCommandLineOption port(
+        {"p", "port"},
+        "Open this serial port (e.g. /dev/ttyUSB0, null-modem cable) instead of creating a pseudo-terminal.", "device");
     const QCommandLineOption baud("baud", "Line speed of --port (default 115200).", "rate", "115200");
-    const QCommandLineOption link("link", "Also make a symbolic link to the pseudo-terminal at this path (removed at exit).", "path");
+    const QCommandLineOption link(
+        "link", "Also make a symbolic link to the pseudo-terminal at this path (removed at exit).", "path");
     const QCommandLineOption rate({"r", "rate"},
                                   "Status frames a second (default 10), or \"max\": as fast as the line takes them "
                                   "(on a pseudo-terminal, as fast as the reader takes them; 115200 baud carries "
                                   "about 288 model-430 frames a second).",
                                   "fps|max", "10");
     const QCommandLineOption protocol("protocol", "Protocol version byte sent (default 0x30).", "byte", "0x30");
-    const QCommandLineOption variant("variant", "Model variant byte (0 none, 1 \"A\", 2 \"E\"; default 0).", "byte", "0");
+    const QCommandLineOption variant("variant", "Model variant byte (0 none, 1 \"A\", 2 \"E\"; default 0).", "byte",
+                                     "0");
     const QCommandLineOption no_input("no-input", "Report no input signal.");
-    const QCommandLineOption sdi("sdi-format",
-                                 "Model-430 SDI input: " + boxsim::sdi_format_names().join(", ") + " (default 1080p50).",
-                                 "name", "1080p50");
-    const QCommandLineOption pid("pid", "Model-430 payload identifier, four bytes, e.g. 89,C9,00,01 (overrides --sdi-format's).", "b1,b2,b3,b4");
-    const QCommandLineOption sdi_rate("sdi-rate", "SDI rate class 0 HD, 1 3G, 2 6G, 3 12G (overrides the format's).", "0-3");
-    const QCommandLineOption groups("audio-groups", "Model-430 embedded audio groups, bit k = group k+1 (default from the format).", "mask");
-    const QCommandLineOption hdmi("hdmi-format",
-                                  "Model-431 HDMI input: " + boxsim::hdmi_format_names().join(", ") + " (default 1080p60).",
-                                  "name", "1080p60");
-    const QCommandLineOption channels("channels", "Model-431 audio channel code 0-7 (1 = 2ch, 7 = 8ch; default from the format).", "code");
+    const QCommandLineOption sdi(
+        "sdi-format", "Model-430 SDI input: " + boxsim::sdi_format_names().join(", ") + " (default 1080p50).", "name",
+        "1080p50");
+    const QCommandLineOption pid(
+        "pid", "Model-430 payload identifier, four bytes, e.g. 89,C9,00,01 (overrides --sdi-format's).", "b1,b2,b3,b4");
+    const QCommandLineOption sdi_rate("sdi-rate", "SDI rate class 0 HD, 1 3G, 2 6G, 3 12G (overrides the format's).",
+                                      "0-3");
+    const QCommandLineOption groups(
+        "audio-groups", "Model-430 embedded audio groups, bit k = group k+1 (default from the format).", "mask");
+    const QCommandLineOption hdmi(
+        "hdmi-format", "Model-431 HDMI input: " + boxsim::hdmi_format_names().join(", ") + " (default 1080p60).",
+        "name", "1080p60");
+    const QCommandLineOption channels(
+        "channels", "Model-431 audio channel code 0-7 (1 = 2ch, 7 = 8ch; default from the format).", "code");
     const QCommandLineOption errors("input-errors", "Model-430 input CRC error count at start (default 0).", "n", "0");
-    const QCommandLineOption error_rate("input-error-rate", "Share of frames in which the model-430 input counts one more CRC error.", "share", "0");
-    const QCommandLineOption switch_every("switch-every", "Switch between model 430 and 431 every N status frames.", "frames");
+    const QCommandLineOption error_rate(
+        "input-error-rate", "Share of frames in which the model-430 input counts one more CRC error.", "share", "0");
+    const QCommandLineOption switch_every("switch-every", "Switch between model 430 and 431 every N status frames.",
+                                          "frames");
     const QCommandLineOption corrupt("bad-crc", "Share of status frames sent with a corrupted CRC.", "share", "0");
     const QCommandLineOption noise("noise", "Share of status frames preceded by random noise bytes.", "share", "0");
     const QCommandLineOption noise_max("noise-max", "Most noise bytes at a time (default 8).", "bytes", "8");
-    const QCommandLineOption silence("silence", "Go silent (unplugged: no frames out, input ignored) for this many seconds.", "seconds");
-    const QCommandLineOption silence_at("silence-at", "Start of the --silence, seconds after start (default 5).", "seconds", "5");
-    const QCommandLineOption silence_every("silence-every", "Repeat the --silence with this period in seconds.", "seconds");
+    const QCommandLineOption silence(
+        "silence", "Go silent (unplugged: no frames out, input ignored) for this many seconds.", "seconds");
+    const QCommandLineOption silence_at("silence-at", "Start of the --silence, seconds after start (default 5).",
+                                        "seconds", "5");
+    const QCommandLineOption silence_every("silence-every", "Repeat the --silence with this period in seconds.",
+                                           "seconds");
     const QCommandLineOption no_ack("no-ack", "Apply settings frames but never acknowledge them (flag bit 7).");
-    const QCommandLineOption frames("frames", "Exit after sending this many status frames (a pseudo-terminal sends only while it is open).", "n");
+    const QCommandLineOption frames(
+        "frames", "Exit after sending this many status frames (a pseudo-terminal sends only while it is open).", "n");
     const QCommandLineOption duration("duration", "Exit after this many seconds.", "seconds");
     const QCommandLineOption seed("seed", "Seed for noise and corruption (default: from the clock, printed).", "n");
     const QCommandLineOption verbose({"v", "verbose"}, "Print every status frame sent, in hex.");
-    const QCommandLineOption list_ports("list-ports", "Print the serial ports the system lists, in the tool's order, and exit.");
-    parser.addOptions({model, port, baud, link, rate, protocol, variant, no_input, sdi, pid, sdi_rate, groups, hdmi,
-                       channels, errors, error_rate, switch_every, corrupt, noise, noise_max, silence, silence_at,
-                       silence_every, no_ack, frames, duration, seed, verbose, list_ports});
+    const QCommandLineOption list_ports("list-ports",
+                                        "Print the serial ports the system lists, in the tool's order, and exit.");
+    parser.addOptions({model,        port,     baud,     link,      rate,      protocol,   variant,       no_input,
+                       sdi,          pid,      sdi_rate, groups,    hdmi,      channels,   errors,        error_rate,
+                       switch_every, corrupt,  noise,    noise_max, silence,   silence_at, silence_every, no_ack,
+                       frames,       duration, seed,     verbose,   list_ports});
 
     if (!parser.parse(arguments)) {
         error = parser.errorText();
@@ -360,7 +378,8 @@ bool parse_options(const QStringList& arguments, Run_options& run, QString& erro
     }
 
     auto bad = [&error](const char* option, const char* expected, const QString& got) {
-        error = QStringLiteral("--%1: expected %2, got \"%3\"").arg(QLatin1String(option), QLatin1String(expected), got);
+        error =
+            QStringLiteral("--%1: expected %2, got \"%3\"").arg(QLatin1String(option), QLatin1String(expected), got);
         return false;
     };
     uint n = 0;
@@ -724,8 +743,9 @@ private:
         } else if (verb == QLatin1String("quit")) {
             finish(QStringLiteral("quit"));
         } else if (verb == QLatin1String("help")) {
-            say(QStringLiteral("commands: 430 | 431 | switch | input on|off | ack on|off | silence <s> | version <byte> | "
-                               "variant <n> | errors <n> | set <setting> <value> | stats | quit"));
+            say(QStringLiteral(
+                "commands: 430 | 431 | switch | input on|off | ack on|off | silence <s> | version <byte> | "
+                "variant <n> | errors <n> | set <setting> <value> | stats | quit"));
             say(QStringLiteral("settings: %1").arg(Box::setting_names().join(QLatin1Char(' '))));
         } else {
             say(QStringLiteral("unknown command \"%1\" (try help)").arg(command));
@@ -833,8 +853,8 @@ int main(int argc, char** argv)
                 return exit_failure;
             }
         }
-        say(QStringLiteral("pty %1%2").arg(pty->slave_path(),
-                                           run.link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(run.link)));
+        say(QStringLiteral("pty %1%2")
+                .arg(pty->slave_path(), run.link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(run.link)));
     } else {
         auto* serial = new Serial_line;
         if (!serial->open(run.port, run.baud, error)) {
