@@ -33,14 +33,7 @@ inline QByteArray payload(int size, uint16_t device_id, uint8_t version, uint8_t
 
 inline QByteArray status_frame(const QByteArray& payload)
 {
-    QByteArray frame;
-    frame.reserve(payload.size() + static_cast<int>(frame::envelope_size));
-    frame.append(static_cast<char>(frame::header_p));
-    frame.append(static_cast<char>(frame::header_r));
-    frame.append('\0');
-    frame.append(payload);
-    frame::seal(frame);
-    return frame;
+    return frame::build_status_frame(payload);
 }
 
 // One model-430 status: everything a frame can report, in payload order.

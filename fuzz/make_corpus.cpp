@@ -123,10 +123,7 @@ QByteArray hdmi_input(uint8_t flags = 0x0B)
 
 QByteArray status_frame(const QByteArray& payload)
 {
-    QByteArray frame =
-        QByteArray(1, static_cast<char>(frame::header_p)) + static_cast<char>(frame::header_r) + '\0' + payload;
-    frame::seal(frame);
-    return frame;
+    return frame::build_status_frame(payload);
 }
 
 bool write(const QDir& dir, const QString& name, const fuzz_input::Builder& input)

@@ -138,12 +138,7 @@ public:
 private:
     void deliver_frame(const QByteArray& payload, int split)
     {
-        QByteArray frame;
-        frame.append(static_cast<char>(frame::header_p));
-        frame.append(static_cast<char>(frame::header_r));
-        frame.append('\0');
-        frame.append(payload);
-        frame::seal(frame);
+        const QByteArray frame = frame::build_status_frame(payload);
         if (split == 0) {
             deliver(frame);
             return;

@@ -13,6 +13,18 @@ void seal(QByteArray& frame)
     frame.append(static_cast<char>(crc & 0xFF));
 }
 
+QByteArray build_status_frame(const QByteArray& payload)
+{
+    QByteArray frame;
+    frame.reserve(payload.size() + static_cast<int>(envelope_size));
+    frame.append(static_cast<char>(header_p));
+    frame.append(static_cast<char>(header_r));
+    frame.append('\0'); // length, filled in by seal()
+    frame.append(payload);
+    seal(frame);
+    return frame;
+}
+
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& v)
 {
     QByteArray frame;

@@ -46,6 +46,10 @@ struct Settings_values
 // Sets the length byte (offset 2) from the frame's size and appends the CRC.
 void seal(QByteArray& frame);
 
+// A box-to-host frame ("P" "R") around `payload`, as the box sends its status. The
+// host never sends one; the simulated box, the tests and the benchmarks do.
+QByteArray build_status_frame(const QByteArray& payload);
+
 // The host-to-box settings frame for the answering model: 23 bytes for model 430,
 // 15 for model 431, 13 without a device identifier for any other device.
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values);

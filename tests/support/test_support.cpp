@@ -80,13 +80,7 @@ void prepare_test_environment()
 
 QByteArray status_frame(const QByteArray& payload)
 {
-    QByteArray frame;
-    frame.append(static_cast<char>(frame::header_p));
-    frame.append(static_cast<char>(frame::header_r));
-    frame.append('\0');
-    frame.append(payload);
-    frame::seal(frame);
-    return frame;
+    return frame::build_status_frame(payload);
 }
 
 QByteArray payload_430(uint8_t protocol_version, uint8_t variant, uint8_t flags)

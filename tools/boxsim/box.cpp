@@ -512,9 +512,6 @@ QByteArray Box::status_frame()
     const QByteArray model_part = cfg.model == Model::m430 ? status_payload_430(flags) : status_payload_431(flags);
 
     QByteArray f;
-    put(f, header_p);
-    put(f, header_r);
-    put(f, 0); // length, set by seal()
     put(f, cfg.protocol_version);
     put(f, device_id(cfg.model) >> 8);
     put(f, device_id(cfg.model) & 0xFF);
@@ -526,9 +523,8 @@ QByteArray Box::status_frame()
     ++sequence;
     f.append(QByteArray(5, '\0'));
     f.append(model_part);
-    frame::seal(f);
     ++counters.frames;
-    return f;
+    return frame::build_status_frame(f);
 }
 
 QByteArray Box::next_output()
