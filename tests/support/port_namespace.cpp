@@ -1,5 +1,7 @@
 #include "port_namespace.h"
 
+#include "pty_pair.h"
+
 #include <QSerialPortInfo>
 
 #include <cerrno>
@@ -15,7 +17,9 @@ QString target;
 bool placed = false;
 } // namespace
 
-QString enter()
+namespace {
+
+QString enter_once()
 {
     const auto ports = QSerialPortInfo::availablePorts();
     if (ports.isEmpty())
@@ -31,7 +35,20 @@ QString enter()
     if (mount("tmpfs", lock_dir, "tmpfs", 0, "mode=1777") != 0)
         return QStringLiteral("cannot make a private lock directory: %1").arg(strerror(errno));
     target = ports.first().systemLocation();
+    // Until a test places its own box there, an idle pseudo-terminal covers the port, so
+    // no test ever opens the machine's real device.
+    static Pty_pair idle_port;
+    if (!place(idle_port.slave_path()))
+        return QStringLiteral("cannot cover %1: %2").arg(target, QString::fromLocal8Bit(strerror(errno)));
     return QString();
+}
+
+} // namespace
+
+QString enter()
+{
+    static const QString problem = enter_once();
+    return problem;
 }
 
 QString node()

@@ -7,8 +7,9 @@
 // while the rest of the machine keeps its real device.
 namespace port_namespace {
 
-// Call before any thread starts (before the application object). Returns an empty
-// string on success, otherwise why the namespace is not available here.
+// Call before any thread starts (before the application object); later calls return the
+// first call's result. Returns an empty string on success, otherwise why the namespace
+// is not available here.
 QString enter();
 
 // The device node the pseudo-terminal is placed over, e.g. /dev/ttyS0.

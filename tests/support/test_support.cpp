@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "frame_codec.h"
+#include "port_namespace.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -76,6 +77,8 @@ void prepare_test_environment()
     }
     // The per-user store lives under XDG_CONFIG_HOME; point it at the private one.
     qputenv("XDG_CONFIG_HOME", qgetenv("TAVOLINK_TEST_CONFIG"));
+    // Where the machine allows it, real serial ports are out of every test's reach.
+    port_namespace::enter();
 }
 
 QByteArray status_frame(const QByteArray& payload)
