@@ -79,14 +79,14 @@ private slots:
 
     void settings_frames_byte_for_byte()
     {
-        const frame::Settings_values zero;
+        const Settings_values zero;
         QCOMPARE(frame::build_settings_frame(frame::device_id_430, zero),
                  hex("52501230 01AE 000000000000000000000000000000 08B7"));
         QCOMPARE(frame::build_settings_frame(frame::device_id_431, zero), hex("52500A30 01AF 00000000000000 B662"));
 
         // Without a known device there is no identifier: the seven group bytes follow
         // the version directly.
-        frame::Settings_values values;
+        Settings_values values;
         values.out_group_1 = 1;
         values.mute = 0x0F;
         values.input_sel = 9; // model-430 only, so absent here
@@ -100,7 +100,7 @@ private slots:
 
     void settings_frame_carries_each_value_at_its_offset()
     {
-        frame::Settings_values v;
+        Settings_values v;
         uint8_t* fields[] = {&v.input_sel,   &v.output_12,         &v.output_34,     &v.output_56,
                              &v.output_78,   &v.manual_fmt_enable, &v.manual_format, &v.crc_errors_reset,
                              &v.out_group_1, &v.out_group_2,       &v.output_12_2,   &v.output_34_2,

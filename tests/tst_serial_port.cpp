@@ -12,7 +12,7 @@ namespace {
 
 QByteArray settings_frame(uint8_t marker)
 {
-    frame::Settings_values values;
+    Settings_values values;
     values.mute = marker;
     return frame::build_settings_frame(frame::device_id_431, values);
 }

@@ -6,7 +6,7 @@
 #include "mainwindow_431.h"
 #include "parcer.h"
 #include "serial_port.h"
-#include "status_label.h"
+#include "status_style.h"
 #include "ui_mainwindow.h"
 #include "video.h"
 
@@ -45,22 +45,10 @@ void MainWindow::slot_serial_port_read(QByteArray data)
 
 QByteArray MainWindow::build_packet()
 {
-    frame::Settings_values values;
-    values.input_sel = audio->input_sel;
-    values.output_12 = audio->output_12;
-    values.output_34 = audio->output_34;
-    values.output_56 = audio->output_56;
-    values.output_78 = audio->output_78;
-    values.manual_fmt_enable = video->manual_fmt_enable;
-    values.manual_format = video->manual_format;
+    Settings_values values;
+    static_cast<Audio_settings&>(values) = *audio;
+    static_cast<Format_settings&>(values) = *video;
     values.crc_errors_reset = video->crc_errors_reset;
-    values.out_group_1 = audio->out_group_1;
-    values.out_group_2 = audio->out_group_2;
-    values.output_12_2 = audio->output_12_2;
-    values.output_34_2 = audio->output_34_2;
-    values.output_56_2 = audio->output_56_2;
-    values.output_78_2 = audio->output_78_2;
-    values.mute = audio->mute;
     return frame::build_settings_frame(parcer->device_id, values);
 }
 

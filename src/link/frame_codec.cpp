@@ -1,3 +1,4 @@
+// Building, checking and assembling the frames of the serial line.
 #include "frame_codec.h"
 
 #include "crc16.h"
@@ -13,6 +14,32 @@ void seal(QByteArray& frame)
     frame.append(static_cast<char>(crc & 0xFF));
 }
 
+namespace {
+
+// Where the settings start in a host frame of each layout, and how many it carries.
+struct Settings_layout
+{
+    uint16_t device_id; // 0: none on the wire
+    uint8_t length;
+    std::size_t first_setting;
+};
+
+constexpr Settings_layout settings_layouts[] = {
+    {device_id_430, 3 + settings_count, 0},
+    {device_id_431, 3 + group_routing_count, group_routing_first},
+    {0, 1 + group_routing_count, group_routing_first},
+};
+
+const Settings_layout& layout_for(uint16_t device_id)
+{
+    for (const Settings_layout& layout : settings_layouts)
+        if (layout.device_id == device_id)
+            return layout;
+    return settings_layouts[std::size(settings_layouts) - 1];
+}
+
+} // namespace
+
 QByteArray build_status_frame(const QByteArray& payload)
 {
     QByteArray frame;
@@ -25,40 +52,53 @@ QByteArray build_status_frame(const QByteArray& payload)
     return frame;
 }
 
-QByteArray build_settings_frame(uint16_t device_id, const Settings_values& v)
+QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values)
 {
+    const Settings_layout& layout = layout_for(device_id);
     QByteArray frame;
-    frame.reserve(23);
+    frame.reserve(static_cast<int>(envelope_size) + layout.length);
     frame.append(static_cast<char>(header_r));
     frame.append(static_cast<char>(header_p));
     frame.append(static_cast<char>(0x01)); // length, filled in by seal()
     frame.append(static_cast<char>(host_protocol_version));
-
-    auto put = [&frame](uint8_t byte) { frame.append(static_cast<char>(byte)); };
-    if (device_id == device_id_430 || device_id == device_id_431) {
-        put(static_cast<uint8_t>(device_id >> 8));
-        put(static_cast<uint8_t>(device_id & 0xFF));
+    if (layout.device_id != 0) {
+        frame.append(static_cast<char>(device_id >> 8));
+        frame.append(static_cast<char>(device_id & 0xFF));
     }
-    if (device_id == device_id_430) {
-        put(v.input_sel);
-        put(v.output_12);
-        put(v.output_34);
-        put(v.output_56);
-        put(v.output_78);
-        put(v.manual_fmt_enable);
-        put(v.manual_format);
-        put(v.crc_errors_reset);
-    }
-    put(v.out_group_1);
-    put(v.out_group_2);
-    put(v.output_12_2);
-    put(v.output_34_2);
-    put(v.output_56_2);
-    put(v.output_78_2);
-    put(v.mute);
-
+    for (std::size_t i = layout.first_setting; i < settings_count; ++i)
+        frame.append(static_cast<char>(values.*settings_wire_order[i]));
     seal(frame);
     return frame;
+}
+
+Settings_frame parse_settings_frame(const QByteArray& bytes)
+{
+    Settings_frame parsed;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const auto size = static_cast<std::size_t>(bytes.size());
+    if (size < envelope_size + 1 || data[0] != header_r || data[1] != header_p || data[2] + envelope_size != size)
+        return parsed;
+    const uint16_t crc = static_cast<uint16_t>(data[size - 2] << 8 | data[size - 1]);
+    if (crc16(data, size - 2) != crc) {
+        parsed.check = Settings_frame::Check::bad_crc;
+        return parsed;
+    }
+    parsed.protocol_version = data[3];
+    const uint16_t named_device = size >= 6 ? static_cast<uint16_t>(data[4] << 8 | data[5]) : 0;
+    const Settings_layout* layout = nullptr;
+    for (const Settings_layout& candidate : settings_layouts)
+        if (candidate.length == data[2] && (candidate.device_id == 0 || candidate.device_id == named_device))
+            layout = &candidate;
+    if (!layout) {
+        parsed.check = Settings_frame::Check::unknown_layout;
+        return parsed;
+    }
+    parsed.device_id = layout->device_id;
+    const std::size_t first_byte = layout->device_id != 0 ? 6 : 4;
+    for (std::size_t i = layout->first_setting; i < settings_count; ++i)
+        parsed.values.*settings_wire_order[i] = data[first_byte + i - layout->first_setting];
+    parsed.check = Settings_frame::Check::ok;
+    return parsed;
 }
 
 Assembler::Result Assembler::push(uint8_t byte)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings_bytes.h"
+
 #include <QByteArray>
 
 #include <cstddef>
@@ -23,26 +25,6 @@ constexpr std::size_t payload_buffer_size = 50;
 // The longest payload whose whole frame (without CRC) still fits the frame buffer.
 constexpr uint8_t max_payload_length = frame_buffer_size - 3;
 
-// The settings the host sends, one byte each, as the models hold them.
-struct Settings_values
-{
-    uint8_t input_sel = 0;
-    uint8_t output_12 = 0;
-    uint8_t output_34 = 0;
-    uint8_t output_56 = 0;
-    uint8_t output_78 = 0;
-    uint8_t manual_fmt_enable = 0;
-    uint8_t manual_format = 0;
-    uint8_t crc_errors_reset = 0;
-    uint8_t out_group_1 = 0;
-    uint8_t out_group_2 = 0;
-    uint8_t output_12_2 = 0;
-    uint8_t output_34_2 = 0;
-    uint8_t output_56_2 = 0;
-    uint8_t output_78_2 = 0;
-    uint8_t mute = 0;
-};
-
 // Sets the length byte (offset 2) from the frame's size and appends the CRC.
 void seal(QByteArray& frame);
 
@@ -53,6 +35,19 @@ QByteArray build_status_frame(const QByteArray& payload);
 // The host-to-box settings frame for the answering model: 23 bytes for model 430,
 // 15 for model 431, 13 without a device identifier for any other device.
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values);
+
+// A host-to-box frame read back, as the box reads it.
+struct Settings_frame
+{
+    enum class Check { ok, malformed, bad_crc, unknown_layout };
+    Check check = Check::malformed;
+    uint16_t device_id = 0; // 0 for the layout without a device identifier
+    uint8_t protocol_version = 0;
+    Settings_values values; // what the frame's layout carries; the rest stays 0
+};
+
+// `bytes` is one whole frame: "R" "P", a length that matches its size, payload, CRC.
+Settings_frame parse_settings_frame(const QByteArray& bytes);
 
 // Finds box-to-host frames ("P" "R") in a byte stream fed one byte at a time.
 // Its fixed buffers live as long as the object; nothing is allocated per byte.

@@ -1,30 +1,19 @@
 #pragma once
 
+#include "settings_bytes.h"
+
 #include <QObject>
 
 #include <cstdint>
 
-// Audio routing and mute settings sent to the box. Each value is the index of the
-// user's choice in the matching combo box; the box interprets it.
-class Audio : public QObject
+// Audio routing and mute settings sent to the box (the fields of Audio_settings). Each
+// value is the index of the user's choice in the matching combo box; the box interprets it.
+class Audio : public QObject, public Audio_settings
 {
     Q_OBJECT
 
 public:
     Audio();
-
-    uint8_t input_sel = 0;
-    uint8_t output_12 = 0;
-    uint8_t output_34 = 0;
-    uint8_t output_56 = 0;
-    uint8_t output_78 = 0;
-    uint8_t out_group_1 = 0;
-    uint8_t out_group_2 = 0;
-    uint8_t output_12_2 = 0;
-    uint8_t output_34_2 = 0;
-    uint8_t output_56_2 = 0;
-    uint8_t output_78_2 = 0;
-    uint8_t mute = 0;
 
 public slots:
     void input_sel_changed(int value);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings_bytes.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -7,8 +9,9 @@
 class Video;
 
 // Decodes the payload of every status frame into its own fields (the box's protocol,
-// identity, flags and current settings) and into the shared Video model.
-class Parcer : public QObject
+// identity, flags and current settings, under the names the models use) and into the
+// shared Video model.
+class Parcer : public QObject, public Audio_settings, public Format_settings
 {
     Q_OBJECT
 
@@ -17,20 +20,6 @@ public:
 
     uint8_t protocol_version = 0;
     uint16_t status_word = 0;
-    uint8_t input_sel = 0;
-    uint8_t output_12 = 0;
-    uint8_t output_34 = 0;
-    uint8_t output_56 = 0;
-    uint8_t output_78 = 0;
-    uint8_t manual_fmt_enable = 0;
-    uint8_t manual_format = 0;
-    uint8_t out_group_1 = 0;
-    uint8_t out_group_2 = 0;
-    uint8_t output_12_2 = 0;
-    uint8_t output_34_2 = 0;
-    uint8_t output_56_2 = 0;
-    uint8_t output_78_2 = 0;
-    uint8_t mute = 0;
     uint8_t audio_groups = 0;
     uint16_t device_id = 0;
     uint8_t device_variant = 0;
@@ -47,8 +36,4 @@ signals:
     void ack_recieved();
     void device_id_changed_to_430();
     void device_id_changed_to_431();
-
-private:
-    void decode_430(const uint8_t* data);
-    void decode_431(const uint8_t* data);
 };

@@ -1,6 +1,6 @@
 #include "video.h"
 
-#include "status_label.h"
+#include "status_style.h"
 
 #include <QCheckBox>
 #include <QDebug>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings_bytes.h"
+
 #include <QObject>
 
 #include <cstdint>
@@ -8,8 +10,9 @@ class QCheckBox;
 class QLabel;
 
 // What the box reports about video (input, SDI rate, the ST 352 payload identifier,
-// CRC errors, a model-431 HDMI input) and the three video settings sent to a model 430.
-class Video : public QObject
+// CRC errors, a model-431 HDMI input) and the three video settings sent to a model 430:
+// the forced format (Format_settings) and the request to reset the CRC error count.
+class Video : public QObject, public Format_settings
 {
     Q_OBJECT
 
@@ -19,8 +22,6 @@ public:
 
     uint8_t input_detected = 0;
     uint8_t sdi_rate = 0;
-    uint8_t manual_fmt_enable = 0;
-    uint8_t manual_format = 0;
     uint8_t pid[4] = {0, 0, 0, 0};
     uint8_t pid_detected = 0;
     uint8_t crc_err = 0;

@@ -4,7 +4,7 @@
 
 #include "audio.h"
 #include "frame_codec.h"
-#include "group_routing.h"
+#include "group_routing_view.h"
 #include "parcer.h"
 #include "ui_mainwindow.h"
 #include "video.h"
@@ -53,43 +53,31 @@ void MainWindow::slot_input_audio_change(int index)
 // path announce it, so exactly one settings frame goes out.
 void MainWindow::update_audio_settings_default(bool)
 {
-    audio->input_sel = 0;
-    ui->comboBox_Input_Source->setCurrentIndex(0);
+    static_cast<Bank_routing&>(*audio) = default_bank_routing;
+    ui->comboBox_Input_Source->setCurrentIndex(audio->input_sel);
+    ui->comboBox_Out_12->setCurrentIndex(audio->output_12);
+    ui->comboBox_Out_34->setCurrentIndex(audio->output_34);
+    ui->comboBox_Out_56->setCurrentIndex(audio->output_56);
+    ui->comboBox_Out_78->setCurrentIndex(audio->output_78);
 
-    audio->output_12 = 0;
-    audio->output_34 = 1;
-    audio->output_56 = 2;
-    audio->output_78 = 3;
-    ui->comboBox_Out_12->setCurrentIndex(0);
-    ui->comboBox_Out_34->setCurrentIndex(1);
-    ui->comboBox_Out_56->setCurrentIndex(2);
-    ui->comboBox_Out_78->setCurrentIndex(3);
-
-    store_group_routing(*audio, default_group_routing);
-    show_group_routing(ui, default_group_routing);
+    static_cast<Group_routing&>(*audio) = default_group_routing;
+    show_group_routing(ui, *audio);
 
     slot_input_audio_change(audio->input_sel);
 }
 
+// Loading copies whole blocks of the box's settings and announces nothing, so nothing is
+// sent back.
 void MainWindow::update_audio_settings_from_cpu()
 {
-    const uint16_t device = parcer->device_id;
-    if (device != frame::device_id_430 && device != frame::device_id_431)
-        return;
-    if (device == frame::device_id_430) {
-        audio->input_sel = parcer->input_sel;
-        audio->output_12 = parcer->output_12;
-        audio->output_34 = parcer->output_34;
-        audio->output_56 = parcer->output_56;
-        audio->output_78 = parcer->output_78;
-    }
-    store_group_routing(*audio, group_routing_of(*parcer));
+    if (parcer->device_id == frame::device_id_430)
+        static_cast<Audio_settings&>(*audio) = *parcer;
+    else if (parcer->device_id == frame::device_id_431)
+        static_cast<Group_routing&>(*audio) = *parcer;
 }
 
 void MainWindow::update_video_settings_from_cpu()
 {
-    if (parcer->device_id != frame::device_id_430)
-        return;
-    video->manual_fmt_enable = parcer->manual_fmt_enable;
-    video->manual_format = parcer->manual_format;
+    if (parcer->device_id == frame::device_id_430)
+        static_cast<Format_settings&>(*video) = *parcer;
 }

@@ -3,9 +3,9 @@
 #include "mainwindow.h"
 
 #include "frame_codec.h"
-#include "group_routing.h"
+#include "group_routing_view.h"
 #include "parcer.h"
-#include "status_label.h"
+#include "status_style.h"
 #include "ui_mainwindow.h"
 #include "video.h"
 
@@ -81,7 +81,7 @@ void MainWindow::update_MainWindow()
         ui->comboBox_Out_34->setCurrentIndex(parcer->output_34);
         ui->comboBox_Out_56->setCurrentIndex(parcer->output_56);
         ui->comboBox_Out_78->setCurrentIndex(parcer->output_78);
-        show_group_routing(ui, group_routing_of(*parcer));
+        show_group_routing(ui, *parcer);
 
         if (parcer->manual_fmt_enable != 0) {
             show_check_state(ui->checkBox_pid_ow_enable, true);

@@ -3,12 +3,12 @@
 
 #include "audio.h"
 #include "frame_codec.h"
-#include "group_routing.h"
+#include "group_routing_view.h"
 #include "parcer.h"
 #include "port_list.h"
 #include "serial_port.h"
 #include "settings_store.h"
-#include "status_label.h"
+#include "status_style.h"
 #include "video.h"
 
 #include <QDebug>
@@ -202,7 +202,7 @@ void MainWindow_431::update_MainWindow_431()
         show_audio_status();
     }
 
-    show_group_routing(ui, group_routing_of(*parcer));
+    show_group_routing(ui, *parcer);
 
     show_crc_check(ui->label_crc_ctrl, parcer->crc_ok);
     show_protocol_version(ui->label_protocol_ver, parcer->protocol_version);
@@ -266,8 +266,8 @@ void MainWindow_431::fill_audio_combos()
 
 void MainWindow_431::update_audio_settings_default(bool)
 {
-    store_group_routing(*audio, default_group_routing);
-    show_group_routing(ui, default_group_routing);
+    static_cast<Group_routing&>(*audio) = default_group_routing;
+    show_group_routing(ui, *audio);
 
     // One frame for the whole routing, not one per field.
     emit audio->audio_settings_changed();

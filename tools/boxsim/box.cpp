@@ -16,26 +16,26 @@ constexpr int settings_start = 6;
 struct Setting_field
 {
     const char* name;
-    uint8_t frame::Settings_values::*field;
+    uint8_t Settings_values::*field;
 };
 
 // In the order a model-430 settings frame carries them; model 431 carries the last seven.
 constexpr Setting_field setting_fields[] = {
-    {"input_sel", &frame::Settings_values::input_sel},
-    {"output_12", &frame::Settings_values::output_12},
-    {"output_34", &frame::Settings_values::output_34},
-    {"output_56", &frame::Settings_values::output_56},
-    {"output_78", &frame::Settings_values::output_78},
-    {"manual_fmt_enable", &frame::Settings_values::manual_fmt_enable},
-    {"manual_format", &frame::Settings_values::manual_format},
-    {"crc_errors_reset", &frame::Settings_values::crc_errors_reset},
-    {"out_group_1", &frame::Settings_values::out_group_1},
-    {"out_group_2", &frame::Settings_values::out_group_2},
-    {"output_12_2", &frame::Settings_values::output_12_2},
-    {"output_34_2", &frame::Settings_values::output_34_2},
-    {"output_56_2", &frame::Settings_values::output_56_2},
-    {"output_78_2", &frame::Settings_values::output_78_2},
-    {"mute", &frame::Settings_values::mute},
+    {"input_sel", &Settings_values::input_sel},
+    {"output_12", &Settings_values::output_12},
+    {"output_34", &Settings_values::output_34},
+    {"output_56", &Settings_values::output_56},
+    {"output_78", &Settings_values::output_78},
+    {"manual_fmt_enable", &Settings_values::manual_fmt_enable},
+    {"manual_format", &Settings_values::manual_format},
+    {"crc_errors_reset", &Settings_values::crc_errors_reset},
+    {"out_group_1", &Settings_values::out_group_1},
+    {"out_group_2", &Settings_values::out_group_2},
+    {"output_12_2", &Settings_values::output_12_2},
+    {"output_34_2", &Settings_values::output_34_2},
+    {"output_56_2", &Settings_values::output_56_2},
+    {"output_78_2", &Settings_values::output_78_2},
+    {"mute", &Settings_values::mute},
 };
 constexpr int field_count = static_cast<int>(sizeof setting_fields / sizeof setting_fields[0]);
 constexpr int first_field_431 = 8; // out_group_1
@@ -150,7 +150,7 @@ QString hex(const QByteArray& bytes, int limit)
     return text;
 }
 
-QString describe(Model model, const frame::Settings_values& v)
+QString describe(Model model, const Settings_values& v)
 {
     QString text;
     if (model == Model::m430) {
@@ -409,7 +409,7 @@ Rx_event Box::check_frame(const QByteArray& bytes)
     // The reset request is an order, not a setting the box keeps.
     const bool reset = cfg.model == Model::m430 && event.values.crc_errors_reset == 1;
     for (int i = first; i < field_count; ++i) {
-        if (setting_fields[i].field != &frame::Settings_values::crc_errors_reset)
+        if (setting_fields[i].field != &Settings_values::crc_errors_reset)
             current.*setting_fields[i].field = event.values.*setting_fields[i].field;
     }
 

@@ -110,7 +110,7 @@ struct Rx_event
     enum class Kind { applied, bad_crc, wrong_length, wrong_device, bad_length_byte, stray, incomplete };
     Kind kind;
     QByteArray bytes;
-    frame::Settings_values values; // meaningful when applied
+    Settings_values values; // meaningful when applied
     QString text;
 };
 
@@ -150,7 +150,7 @@ public:
     bool set_setting(const QString& name, int value);
     static QStringList setting_names();
 
-    const frame::Settings_values& settings() const { return current; }
+    const Settings_values& settings() const { return current; }
 
     uint16_t input_error_count() const { return error_count; }
 
@@ -172,7 +172,7 @@ private:
     bool chance(double rate);
 
     Config cfg;
-    frame::Settings_values current;
+    Settings_values current;
     Receiver receiver;
     QRandomGenerator random;
     bool ack_owed = false;
@@ -185,6 +185,6 @@ private:
 
 QString hex(const QByteArray& bytes, int limit = 48);
 // One line that shows a person what the host asked for.
-QString describe(Model model, const frame::Settings_values& values);
+QString describe(Model model, const Settings_values& values);
 
 } // namespace boxsim

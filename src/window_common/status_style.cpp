@@ -1,4 +1,5 @@
-#include "status_label.h"
+// Status styling both windows use: colours, bounds-checked text tables, labels touched only when they change.
+#include "status_style.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,0 +1,100 @@
+// Encoding and decoding of the status payload; the offsets are status_layout.h's.
+#include "status_layout.h"
+
+#include "frame_codec.h"
+
+namespace status {
+
+namespace {
+
+uint16_t read_u16(const uint8_t* bytes)
+{
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+void write_u16(QByteArray& payload, int offset, uint16_t value)
+{
+    payload[offset] = static_cast<char>(value >> 8);
+    payload[offset + 1] = static_cast<char>(value & 0xFF);
+}
+
+constexpr uint8_t Hdmi_codes::*const hdmi_order[] = {
+    &Hdmi_codes::format, &Hdmi_codes::frame,      &Hdmi_codes::scan, &Hdmi_codes::mapping,
+    &Hdmi_codes::depth,  &Hdmi_codes::audio_freq, &Hdmi_codes::rate,
+};
+
+// The settings blocks are laid out in the settings frame's order.
+void write_settings(QByteArray& payload, int offset, const Settings_values& settings, std::size_t first,
+                    std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        payload[offset + static_cast<int>(i)] = static_cast<char>(settings.*settings_wire_order[first + i]);
+}
+
+void read_settings(const uint8_t* payload, int offset, Settings_values& settings, std::size_t first, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        settings.*settings_wire_order[first + i] = payload[offset + static_cast<int>(i)];
+}
+
+} // namespace
+
+QByteArray encode(const Values& v)
+{
+    const bool is_430 = v.device_id == frame::device_id_430;
+    const bool is_431 = v.device_id == frame::device_id_431;
+    QByteArray p(is_430 ? m430::size : is_431 ? m431::size : common::size, '\0');
+    p[common::protocol_version] = static_cast<char>(v.protocol_version);
+    write_u16(p, common::device_id, v.device_id);
+    p[common::variant] = static_cast<char>(v.variant);
+    p[common::flags] = static_cast<char>(v.flags);
+    write_u16(p, common::status_word, v.status_word);
+
+    if (is_430) {
+        p[m430::input_detected] = static_cast<char>(v.input_detected);
+        p[m430::sdi_rate] = static_cast<char>(v.sdi_rate);
+        for (std::size_t i = 0; i < v.pid.size(); ++i)
+            p[m430::pid + static_cast<int>(i)] = static_cast<char>(v.pid[i]);
+        write_u16(p, m430::crc_err_count, v.crc_err_count);
+        p[m430::manual_fmt_enable] = static_cast<char>(v.settings.manual_fmt_enable);
+        p[m430::manual_format] = static_cast<char>(v.settings.manual_format);
+        write_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
+        write_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
+        p[m430::audio_groups] = static_cast<char>(v.audio_groups);
+    } else if (is_431) {
+        p[m431::sdi_rate] = static_cast<char>(v.sdi_rate);
+        for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
+            p[m431::hdmi + static_cast<int>(i)] = static_cast<char>(v.hdmi.*hdmi_order[i]);
+        write_settings(p, m431::group_routing, v.settings, group_routing_first, group_routing_count);
+    }
+    return p;
+}
+
+void decode(const uint8_t* p, Values& v)
+{
+    v.protocol_version = p[common::protocol_version];
+    v.device_id = read_u16(p + common::device_id);
+    v.variant = p[common::variant];
+    v.flags = p[common::flags];
+    v.status_word = read_u16(p + common::status_word);
+
+    if (v.device_id == frame::device_id_430) {
+        v.input_detected = p[m430::input_detected];
+        v.sdi_rate = p[m430::sdi_rate];
+        for (std::size_t i = 0; i < v.pid.size(); ++i)
+            v.pid[i] = p[m430::pid + static_cast<int>(i)];
+        v.crc_err_count = read_u16(p + m430::crc_err_count);
+        v.settings.manual_fmt_enable = p[m430::manual_fmt_enable];
+        v.settings.manual_format = p[m430::manual_format];
+        read_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
+        read_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
+        v.audio_groups = p[m430::audio_groups];
+    } else if (v.device_id == frame::device_id_431) {
+        v.sdi_rate = p[m431::sdi_rate];
+        for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
+            v.hdmi.*hdmi_order[i] = p[m431::hdmi + static_cast<int>(i)];
+        read_settings(p, m431::group_routing, v.settings, group_routing_first, group_routing_count);
+    }
+}
+
+} // namespace status

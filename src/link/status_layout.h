@@ -1,0 +1,100 @@
+#pragma once
+
+// Where each field sits in the payload of a status frame (payload byte k is frame byte
+// k + 3), for both models, and the one encoder and decoder of that layout. Everything that
+// reads or builds a status frame goes through here: the decoder, the simulated box, the
+// tests, the benchmarks and the fuzzers.
+
+#include "settings_bytes.h"
+
+#include <QByteArray>
+
+#include <array>
+#include <cstdint>
+
+namespace status {
+
+// Every model.
+namespace common {
+constexpr int protocol_version = 0;
+constexpr int device_id = 1; // two bytes, most significant first, as every wider field
+constexpr int variant = 3;
+constexpr int flags = 4;
+constexpr int status_word = 5;
+constexpr int size = 12; // bytes 7 to 11 are the box's own
+} // namespace common
+
+namespace m430 {
+constexpr int input_detected = 12;
+constexpr int sdi_rate = 13;
+constexpr int pid = 14; // four bytes, SMPTE ST 352 byte 1 first
+constexpr int crc_err_count = 18;
+constexpr int manual_fmt_enable = 20;
+constexpr int manual_format = 21;
+constexpr int bank_routing = 22;  // input_sel, output_12 ... output_78
+constexpr int group_routing = 27; // out_group_1 ... mute
+constexpr int audio_groups = 34;
+constexpr int size = 35;
+} // namespace m430
+
+namespace m431 {
+constexpr int sdi_rate = 12;
+constexpr int hdmi = 13; // format, frame, scan, mapping, depth, audio frequency, link rate
+constexpr int group_routing = 20;
+constexpr int size = 27;
+} // namespace m431
+
+// Bits of the status flags byte.
+namespace flag {
+constexpr uint8_t ack = 0x80;            // every model: the last settings frame was taken
+constexpr uint8_t crc_reset_done = 0x40; // model 430
+constexpr uint8_t pid_present = 0x20;    // model 430
+constexpr uint8_t crc_errors = 0x10;     // model 430
+constexpr uint8_t hdmi_input = 0x01;     // model 431
+constexpr int channels_shift = 1;        // model 431: bits 3-1, the input's audio channel code
+constexpr uint8_t channels_mask = 0x07;
+} // namespace flag
+
+// The description of a model-431 HDMI input, as the codes it reports, in payload order.
+struct Hdmi_codes
+{
+    uint8_t format = 0;
+    uint8_t frame = 0;
+    uint8_t scan = 0;
+    uint8_t mapping = 0;
+    uint8_t depth = 0;
+    uint8_t audio_freq = 0;
+    uint8_t rate = 0;
+};
+
+// One status frame's payload by name. Fields of the other model are left alone by the
+// decoder and not written by the encoder.
+struct Values
+{
+    uint8_t protocol_version = 0x30;
+    uint16_t device_id = 0;
+    uint8_t variant = 0;
+    uint8_t flags = 0;
+    uint16_t status_word = 0;
+    uint8_t sdi_rate = 0; // model 430: of the input; model 431: of the output
+    // model 430
+    uint8_t input_detected = 0;
+    std::array<uint8_t, 4> pid{};
+    uint16_t crc_err_count = 0;
+    uint8_t audio_groups = 0;
+    // model 431
+    Hdmi_codes hdmi;
+    // The box's current settings: model 430 reports all but crc_errors_reset, model 431
+    // the group routing.
+    Settings_values settings;
+};
+
+// The payload for `values.device_id`: 35 bytes for model 430, 27 for model 431, only the
+// common 12 for any other device.
+QByteArray encode(const Values& values);
+
+// Reads what `payload` holds for the device it names. `payload` must hold the bytes of
+// that device's layout (the receive path's buffer always does).
+void decode(const uint8_t* payload, Values& values);
+
+} // namespace status

@@ -1,0 +1,28 @@
+#pragma once
+
+// A private mount namespace in which the system lists serial ports ttyUSB0, ttyUSB1, ...
+// that are pseudo-terminals of this process: a program in it lists and opens them like USB
+// serial adapters, while the machine's real ports are out of its reach.
+
+#include <QString>
+
+namespace stand_in_ports {
+
+// Call before any thread starts (before the application object). Returns an empty string
+// on success, otherwise why the namespace cannot be made here (it needs root). Later calls
+// return the first call's result. Every port starts with an idle pseudo-terminal behind it.
+QString enter(int count);
+
+// "ttyUSB0" for index 0: the name the system lists.
+QString name(int index);
+
+// Puts the pseudo-terminal `pty_path` behind port `index`, listed again if it was unplugged.
+bool place(int index, const QString& pty_path);
+
+// Takes port `index` off the list and its device node away, as when the adapter is pulled.
+void unplug(int index);
+
+// Discards what programs wrote to the idle pseudo-terminals, so their buffers never fill.
+void drain();
+
+} // namespace stand_in_ports
