@@ -1,5 +1,8 @@
+// The per-user store of each window: port index and window position.
 #include "settings_store.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSettings>
 
 namespace settings_store {
@@ -9,6 +12,15 @@ const QString port_group = QStringLiteral("SerialPort");
 const QString port_key = QStringLiteral("SerialPort");
 const QString window_group = QStringLiteral("MainWindow");
 const QString pos_key = QStringLiteral("pos");
+
+bool on_some_screen(const QPoint& pos)
+{
+    const auto screens = QGuiApplication::screens();
+    for (const QScreen* screen : screens)
+        if (screen->availableGeometry().contains(pos))
+            return true;
+    return false;
+}
 } // namespace
 
 Window_settings read(const QString& organisation)
@@ -19,13 +31,17 @@ Window_settings read(const QString& organisation)
     values.port_index = store.value(port_key, values.port_index).toInt();
     store.endGroup();
     store.beginGroup(window_group);
-    values.pos = store.value(pos_key, values.pos).toPoint();
+    const QPoint stored_pos = store.value(pos_key, values.pos).toPoint();
     store.endGroup();
+    if (on_some_screen(stored_pos))
+        values.pos = stored_pos;
     return values;
 }
 
 void write_port_index(const QString& organisation, int port_index)
 {
+    if (port_index < 0)
+        return;
     QSettings store(QSettings::UserScope, organisation, QString());
     store.beginGroup(port_group);
     store.setValue(port_key, port_index);

@@ -13,8 +13,14 @@ struct Window_settings
     QPoint pos{200, 200};
 };
 
+// A stored position that no screen shows any more (a monitor since unplugged) gives the
+// default, so the window never opens out of sight.
 Window_settings read(const QString& organisation);
+
+// "No port selected" (-1) is not stored: the index chosen earlier is kept for the next
+// start, when the adapter may be back.
 void write_port_index(const QString& organisation, int port_index);
+
 void write_pos(const QString& organisation, const QPoint& pos);
 
 } // namespace settings_store

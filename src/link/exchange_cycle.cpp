@@ -79,6 +79,8 @@ void MainWindow::check_byte_receiving()
         ui->comboBox_Out_Gr_2,
     };
 
+    serial_port->reopen_if_back();
+
     if (received_bytes != 0) {
         show_status(ui->label_receiving_status, link_ok_text, status_style::green);
         for (QWidget* widget : routing_inputs)

@@ -1,8 +1,13 @@
+// The serial transport: opening the port, the one-frame-outstanding queue, losing and
+// regaining the adapter.
 #include "serial_port.h"
 
 #include "video.h"
 
 #include <QDebug>
+#include <QSerialPortInfo>
+
+#include <algorithm>
 
 namespace {
 constexpr int ack_timeout_ms = 3000;
@@ -33,6 +38,7 @@ Serial_port::~Serial_port()
 
 bool Serial_port::open_port(const QString& name, int baud_rate)
 {
+    lost_port.clear();
     port->setPortName(name);
     port->setBaudRate(baud_rate, QSerialPort::AllDirections);
     port->close();
@@ -42,8 +48,10 @@ bool Serial_port::open_port(const QString& name, int baud_rate)
     return opened;
 }
 
+// The user's choice from now on: a port closed or changed here is not reopened by itself.
 void Serial_port::close_port()
 {
+    lost_port.clear();
     port->close();
     qDebug() << "serial port closed";
 }
@@ -112,4 +120,19 @@ void Serial_port::port_error(QSerialPort::SerialPortError error)
         return;
     qDebug() << "serial port lost:" << port->errorString();
     port->close();
+    lost_port = port->portName();
+}
+
+// Only the same name, never another port; a failed try is silent, as it repeats every tick.
+void Serial_port::reopen_if_back()
+{
+    if (lost_port.isEmpty())
+        return;
+    const auto ports = QSerialPortInfo::availablePorts();
+    const bool listed = std::any_of(ports.cbegin(), ports.cend(),
+                                    [this](const QSerialPortInfo& info) { return info.portName() == lost_port; });
+    if (!listed || !port->open(QIODevice::ReadWrite))
+        return;
+    qDebug().noquote() << "serial port back:" << lost_port;
+    lost_port.clear();
 }

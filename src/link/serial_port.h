@@ -10,7 +10,8 @@ class Video;
 
 // Owns the serial line to the box. Frames are sent one at a time: the next one waits
 // until the box acknowledges the last or 3000 ms pass without an answer. Only the
-// newest few waiting frames are kept.
+// newest few waiting frames are kept. A port that vanishes (adapter unplugged) is closed,
+// and reopened by reopen_if_back() once the system lists its name again.
 class Serial_port : public QObject
 {
     Q_OBJECT
@@ -24,6 +25,8 @@ public:
     void set_baud_rate(int baud_rate);
     void write_packet(const QByteArray& frame);
     void write_packet_if_idle(const QByteArray& frame);
+    // After the port was lost: reopens it if a port of the same name is listed again.
+    void reopen_if_back();
 
 signals:
     void signal_serial_port_read(QByteArray data);
@@ -44,4 +47,5 @@ private:
     bool waiting_ack;
     QTimer ack_timer;
     Video* video;
+    QString lost_port; // the port's name while it is lost; empty otherwise
 };

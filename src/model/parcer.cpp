@@ -20,6 +20,9 @@ void Parcer::parcing_data(uint8_t* data)
 {
     status::Values decoded;
     status::decode(data, decoded);
+    // crc_ok is set by the receive path just before the hand-over. A corrupted frame is
+    // still shown, but a garbled flag or identifier must never act on the link or windows.
+    const bool trusted = crc_ok;
 
     protocol_version = decoded.protocol_version;
     device_id = decoded.device_id;
@@ -27,13 +30,13 @@ void Parcer::parcing_data(uint8_t* data)
     status_flags = decoded.flags;
 
     // The transport may send its next frame before this one is stored.
-    if (status_flags & status::flag::ack)
+    if (trusted && (status_flags & status::flag::ack))
         emit ack_recieved();
 
     status_word = decoded.status_word;
 
     if (device_id == frame::device_id_430) {
-        if (status_flags & status::flag::crc_reset_done) {
+        if (trusted && (status_flags & status::flag::crc_reset_done)) {
             video->crc_errors_reset = 0;
             qDebug() << "CRC errors reset done";
         }
@@ -63,7 +66,7 @@ void Parcer::parcing_data(uint8_t* data)
 
     emit update_data_ready();
 
-    if (device_id != previous_device_id) {
+    if (trusted && device_id != previous_device_id) {
         if (device_id == frame::device_id_430) {
             emit device_id_changed_to_430();
             qDebug() << "emit to 430";

@@ -10,7 +10,8 @@ class Video;
 
 // Decodes the payload of every status frame into its own fields (the box's protocol,
 // identity, flags and current settings, under the names the models use) and into the
-// shared Video model.
+// shared Video model. A frame that failed its CRC is decoded for display but never
+// obeyed: it acknowledges nothing, withdraws no reset request and switches no window.
 class Parcer : public QObject, public Audio_settings, public Format_settings
 {
     Q_OBJECT

@@ -71,7 +71,9 @@ void MainWindow::update_MainWindow()
             show_audio_groups();
             show_crc_errors();
             show_pid_status();
-            video->check_manual_fmt_allowed();
+            // A garbled rate byte must not switch the box's forced format off.
+            if (parcer->crc_ok)
+                video->check_manual_fmt_allowed();
         }
 
         // Programmatic changes emit neither activated nor clicked, so the box's
