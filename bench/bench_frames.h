@@ -1,9 +1,10 @@
 #pragma once
 
-// Status frames as the box sends them, built here so the benchmarks need nothing
-// from the test tree (which a build without tests leaves out).
+// Status frames as the box sends them, for the benchmarks: one steady status per model,
+// and streams in which nearly every value changes from frame to frame.
 
 #include "frame_codec.h"
+#include "status_layout.h"
 
 #include <QByteArray>
 
@@ -12,198 +13,73 @@
 
 namespace bench_frames {
 
-constexpr int payload_size_430 = 35;
-constexpr int payload_size_431 = 27;
-
-inline void put(QByteArray& bytes, int offset, int value)
+// 1080p59.94, YCbCr 4:2:2 10 bit, groups 1 and 2 embedded, routing straight through.
+inline status::Values steady_430()
 {
-    bytes[offset] = static_cast<char>(value);
+    status::Values s;
+    s.device_id = frame::device_id_430;
+    s.flags = status::flag::pid_present;
+    s.input_detected = 1;
+    s.pid = {0x85, 0xCA, 0x00, 0x01};
+    s.audio_groups = 0x03;
+    static_cast<Bank_routing&>(s.settings) = default_bank_routing;
+    static_cast<Group_routing&>(s.settings) = default_group_routing;
+    return s;
 }
 
-inline QByteArray payload(int size, uint16_t device_id, uint8_t version, uint8_t variant, uint8_t flags)
+// An HDMI 2160p input with two audio channels.
+inline status::Values steady_431()
 {
-    QByteArray bytes(size, '\0');
-    put(bytes, 0, version);
-    put(bytes, 1, device_id >> 8);
-    put(bytes, 2, device_id & 0xFF);
-    put(bytes, 3, variant);
-    put(bytes, 4, flags);
-    return bytes;
+    status::Values s;
+    s.device_id = frame::device_id_431;
+    s.flags = status::flag::hdmi_input | 1 << status::flag::channels_shift;
+    s.sdi_rate = 2;
+    s.hdmi = {4, 5, 0, 1, 1, 3, 3};
+    static_cast<Group_routing&>(s.settings) = default_group_routing;
+    return s;
 }
 
-inline QByteArray status_frame(const QByteArray& payload)
+inline QByteArray frame_of(const status::Values& s)
 {
-    return frame::build_status_frame(payload);
+    return frame::build_status_frame(status::encode(s));
 }
 
-// One model-430 status: everything a frame can report, in payload order.
-struct Status_430
-{
-    uint8_t version = 0x30;
-    uint8_t variant = 0;
-    uint8_t flags = 0x20; // payload identifier present, no CRC errors
-    uint8_t input = 1;
-    uint8_t rate = 0;
-    uint8_t pid[4] = {0x85, 0xCA, 0x00, 0x01}; // 1080p59.94, YCbCr 4:2:2 10 bit
-    uint16_t crc_count = 0;
-    uint8_t manual_enable = 0;
-    uint8_t manual_format = 0;
-    uint8_t input_sel = 0;
-    uint8_t outputs[4] = {0, 1, 2, 3};
-    uint8_t groups[2] = {0, 1};
-    uint8_t routing[4] = {0, 1, 2, 3};
-    uint8_t mute = 0;
-    uint8_t audio_groups = 0x03;
-};
-
-inline QByteArray frame_430(const Status_430& s)
-{
-    QByteArray p = payload(payload_size_430, frame::device_id_430, s.version, s.variant, s.flags);
-    put(p, 12, s.input);
-    put(p, 13, s.rate);
-    for (int i = 0; i < 4; ++i)
-        put(p, 14 + i, s.pid[i]);
-    put(p, 18, s.crc_count >> 8);
-    put(p, 19, s.crc_count & 0xFF);
-    put(p, 20, s.manual_enable);
-    put(p, 21, s.manual_format);
-    put(p, 22, s.input_sel);
-    for (int i = 0; i < 4; ++i)
-        put(p, 23 + i, s.outputs[i]);
-    put(p, 27, s.groups[0]);
-    put(p, 28, s.groups[1]);
-    for (int i = 0; i < 4; ++i)
-        put(p, 29 + i, s.routing[i]);
-    put(p, 33, s.mute);
-    put(p, 34, s.audio_groups);
-    return status_frame(p);
-}
-
-// One model-431 status.
-struct Status_431
-{
-    uint8_t version = 0x30;
-    uint8_t variant = 0;
-    uint8_t flags = 0x01 | (1 << 1); // HDMI input present, 2 channels
-    uint8_t sdi_rate = 2;
-    uint8_t hdmi[7] = {4, 5, 0, 1, 1, 3, 3}; // format, frame, scan, mapping, depth, audio freq, rate
-    uint8_t groups[2] = {0, 1};
-    uint8_t routing[4] = {0, 1, 2, 3};
-    uint8_t mute = 0;
-};
-
-inline QByteArray frame_431(const Status_431& s)
-{
-    QByteArray p = payload(payload_size_431, frame::device_id_431, s.version, s.variant, s.flags);
-    put(p, 12, s.sdi_rate);
-    for (int i = 0; i < 7; ++i)
-        put(p, 13 + i, s.hdmi[i]);
-    put(p, 20, s.groups[0]);
-    put(p, 21, s.groups[1]);
-    for (int i = 0; i < 4; ++i)
-        put(p, 22 + i, s.routing[i]);
-    put(p, 26, s.mute);
-    return status_frame(p);
-}
-
-// Three states in turn (input with a known format, input with unknown codes and
-// faults, no input) so that each frame moves nearly every label to another text and
-// colour and every control to another index; the CRC count never repeats.
-inline std::vector<QByteArray> changing_430(int count)
+// Three states in turn (a known format; unknown codes and faults; no input), so that each
+// frame moves nearly every label to another text and colour and every control to another
+// index.
+inline std::vector<QByteArray> changing(const status::Values& steady, int count)
 {
     std::vector<QByteArray> frames;
     for (int k = 0; k < count; ++k) {
-        Status_430 s;
-        s.crc_count = static_cast<uint16_t>(k);
-        switch (k % 3) {
-        case 0:
-            s.manual_enable = 1;
-            s.manual_format = 2;
-            s.audio_groups = 0x55;
-            s.mute = 0x05;
-            break;
-        case 1:
-            s = Status_430{};
-            s.crc_count = static_cast<uint16_t>(k);
-            s.version = 0x20;
-            s.variant = 1;
-            s.flags = 0x10; // no identifier, CRC errors
-            s.rate = 5;
-            s.pid[0] = 0x12;
-            s.pid[1] = 0x0F;
-            s.pid[2] = 0x0F;
-            s.pid[3] = 0x03;
-            s.manual_format = 7;
-            s.input_sel = 1;
-            for (int i = 0; i < 4; ++i) {
-                s.outputs[i] = static_cast<uint8_t>(3 - i);
-                s.routing[i] = static_cast<uint8_t>(3 - i);
-            }
-            s.groups[0] = 7;
-            s.groups[1] = 6;
-            s.mute = 0x0A;
-            s.audio_groups = 0xAA;
-            break;
-        default:
-            s.version = 0x11;
-            s.variant = 2;
-            s.flags = 0x00;
-            s.input = 0;
-            s.manual_enable = 1;
-            s.manual_format = 10;
-            const uint8_t outputs[4] = {1, 3, 0, 2};
-            for (int i = 0; i < 4; ++i) {
-                s.outputs[i] = outputs[i];
-                s.routing[i] = outputs[3 - i];
-            }
-            s.groups[0] = 3;
-            s.groups[1] = 4;
-            s.mute = 0x0F;
-            break;
-        }
-        frames.push_back(frame_430(s));
-    }
-    return frames;
-}
-
-inline std::vector<QByteArray> changing_431(int count)
-{
-    std::vector<QByteArray> frames;
-    for (int k = 0; k < count; ++k) {
-        Status_431 s;
-        switch (k % 3) {
-        case 0:
-            s.mute = 0x05;
-            break;
-        case 1: {
-            s.version = 0x20;
-            s.variant = 1;
-            s.flags = 0x01 | (7 << 1);
+        status::Values s = steady;
+        Settings_values& v = s.settings;
+        s.crc_err_count = static_cast<uint16_t>(k); // never repeats
+        const int phase = k % 3;
+        s.protocol_version = phase == 0 ? 0x30 : phase == 1 ? 0x20 : 0x11;
+        s.variant = static_cast<uint8_t>(phase);
+        v.manual_fmt_enable = phase != 1;
+        v.manual_format = static_cast<uint8_t>(phase * 5);
+        v.input_sel = phase == 1;
+        v.out_group_1 = static_cast<uint8_t>(phase * 3);
+        v.out_group_2 = static_cast<uint8_t>(phase * 3 + 1);
+        uint8_t* const pairs[] = {&v.output_12,   &v.output_34,   &v.output_56,   &v.output_78,
+                                  &v.output_12_2, &v.output_34_2, &v.output_56_2, &v.output_78_2};
+        for (int i = 0; i < 8; ++i)
+            *pairs[i] = static_cast<uint8_t>((i + phase) % 4);
+        v.mute = static_cast<uint8_t>(0x05 << (phase & 1));
+        s.audio_groups = static_cast<uint8_t>(0x55 << (phase & 1));
+        if (phase == 1) {
+            s.flags = s.device_id == frame::device_id_430
+                ? status::flag::crc_errors
+                : status::flag::hdmi_input | 7 << status::flag::channels_shift;
             s.sdi_rate = 3;
-            const uint8_t hdmi[7] = {7, 8, 1, 3, 2, 7, 9};
-            for (int i = 0; i < 7; ++i)
-                s.hdmi[i] = hdmi[i];
-            s.groups[0] = 5;
-            s.groups[1] = 6;
-            for (int i = 0; i < 4; ++i)
-                s.routing[i] = static_cast<uint8_t>(3 - i);
-            s.mute = 0x0A;
-            break;
+            s.pid = {0x12, 0x0F, 0x0F, 0x03};
+            s.hdmi = {7, 8, 1, 3, 2, 7, 9};
+        } else if (phase == 2) {
+            s.flags = 0;
+            s.input_detected = 0;
         }
-        default: {
-            s.version = 0x11;
-            s.variant = 2;
-            s.flags = 0x00;
-            s.groups[0] = 2;
-            s.groups[1] = 3;
-            const uint8_t routing[4] = {1, 3, 0, 2};
-            for (int i = 0; i < 4; ++i)
-                s.routing[i] = routing[i];
-            s.mute = 0x0F;
-            break;
-        }
-        }
-        frames.push_back(frame_431(s));
+        frames.push_back(frame_of(s));
     }
     return frames;
 }

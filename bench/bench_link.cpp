@@ -42,7 +42,7 @@ constexpr int stream_frames = 256;
 void BM_assembler_430_stream(benchmark::State& state)
 {
     QByteArray stream;
-    const std::vector<QByteArray> frames = bench_frames::changing_430(stream_frames);
+    const std::vector<QByteArray> frames = bench_frames::changing(bench_frames::steady_430(), stream_frames);
     for (const QByteArray& frame : frames)
         stream.append(frame);
     const auto* bytes = reinterpret_cast<const uint8_t*>(stream.constData());

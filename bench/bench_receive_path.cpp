@@ -55,11 +55,10 @@ void settle()
 
 std::vector<QByteArray> frames_for(Model model, Values values)
 {
-    if (model == Model::m430)
-        return values == Values::identical ? std::vector<QByteArray>{bench_frames::frame_430({})}
-                                           : bench_frames::changing_430(changing_cycle);
-    return values == Values::identical ? std::vector<QByteArray>{bench_frames::frame_431({})}
-                                       : bench_frames::changing_431(changing_cycle);
+    const status::Values steady = model == Model::m430 ? bench_frames::steady_430() : bench_frames::steady_431();
+    if (values == Values::identical)
+        return {bench_frames::frame_of(steady)};
+    return bench_frames::changing(steady, changing_cycle);
 }
 
 void BM_receive_path(benchmark::State& state, Model model, Values values, Paint paint)
