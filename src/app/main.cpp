@@ -1,3 +1,4 @@
+// The entry point: the application object and the model-430 window, which owns the rest.
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -6,8 +7,11 @@
 
 int main(int argc, char* argv[])
 {
-    // The windows are laid out in fixed pixels; on a high-density screen they scale as a whole.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // The windows are laid out in fixed pixels; on a high-density screen they scale as a
+    // whole (always so from Qt 6 on).
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#endif
     QApplication app(argc, argv);
     // Installed with the tool into the icon theme; absent when run from the build tree.
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tavolink")));
