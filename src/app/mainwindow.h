@@ -50,7 +50,7 @@ private slots:
     void slot_PortName_change_from_index(int index);
 
 private:
-    friend struct MainWindow_probe; // lets the tests reach the shared objects
+    friend struct MainWindow_probe; // lets tests, benchmarks and fuzzers reach the shared objects
 
     QByteArray build_packet();
     void settings_read();

@@ -37,7 +37,8 @@ private slots:
     void serial_port_timeout();
 
 private:
-    friend class MainWindow; // makes the system's connections to the private slots
+    friend class MainWindow;        // makes the system's connections to the private slots
+    friend struct MainWindow_probe; // lets the tests see the acknowledgement timer
 
     void send_next_packet();
     void port_error(QSerialPort::SerialPortError error);

@@ -24,6 +24,9 @@ public:
 
     QString slave_path() const { return path; }
 
+    // The held slave (-1 when released): its terminal settings are what the program set.
+    int slave() const { return slave_fd; }
+
     // Closes the master, as when a USB adapter is pulled.
     void close_master();
 

@@ -1,0 +1,206 @@
+// The shared test harness and the one main() of every test executable.
+#include "harness.h"
+
+#include "stand_in_ports.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTemporaryDir>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+QString stand_in_ports_problem;
+QStringList captured;
+QtMessageHandler previous_handler = nullptr;
+
+void capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtDebugMsg)
+        captured.append(message);
+    else if (previous_handler)
+        previous_handler(type, context, message);
+}
+
+} // namespace
+
+QString stand_in_problem()
+{
+    return stand_in_ports_problem;
+}
+
+void clear_settings_store()
+{
+    const QString dir = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QVERIFY(dir.startsWith(QDir::tempPath()));
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
+}
+
+QString store_path(const char* organisation)
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + '/' + organisation + ".conf";
+}
+
+Box_end::Box_end(int index)
+    : index(index)
+    , pty(std::make_unique<Pseudo_terminal>())
+{
+    stand_in_ports::place(index, pty->slave_path());
+}
+
+void Box_end::send(const QByteArray& bytes)
+{
+    QVERIFY(::write(pty->master(), bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size());
+    // Until the tool has read everything the line holds for it.
+    for (int unread = 1, round = 0; unread > 0 && round < 500; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ioctl(slave(), FIONREAD, &unread);
+    }
+    settle(5);
+}
+
+QList<QByteArray> Box_end::frames(int wait_ms)
+{
+    QByteArray bytes;
+    QElapsedTimer clock;
+    clock.start();
+    for (int quiet_ms = wait_ms; clock.elapsed() < quiet_ms;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char buffer[512];
+        const ssize_t n = ::read(pty->master(), buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, static_cast<int>(n));
+            clock.restart();
+            quiet_ms = 30;
+        }
+    }
+    QList<QByteArray> frames;
+    while (bytes.size() >= 3) {
+        const int size = static_cast<uint8_t>(bytes[2]) + static_cast<int>(frame::envelope_size);
+        frames << bytes.left(size);
+        bytes.remove(0, size);
+    }
+    return frames;
+}
+
+int Box_end::slave() const
+{
+    return pty->slave();
+}
+
+void Box_end::unplug()
+{
+    stand_in_ports::unplug(index);
+    pty.reset();
+    pty = std::make_unique<Pseudo_terminal>();
+}
+
+Settings_values settings_in(const QByteArray& frame)
+{
+    const frame::Settings_frame parsed = frame::parse_settings_frame(frame);
+    if (parsed.check != frame::Settings_frame::Check::ok)
+        qWarning() << "not a settings frame:" << frame.toHex();
+    return parsed.values;
+}
+
+status::Values status_430(uint8_t flags)
+{
+    status::Values s;
+    s.device_id = frame::device_id_430;
+    s.flags = flags;
+    s.input_detected = 1;
+    s.pid = {0x85, 0xC9, 0x00, 0x01};
+    static_cast<Bank_routing&>(s.settings) = default_bank_routing;
+    static_cast<Group_routing&>(s.settings) = default_group_routing;
+    return s;
+}
+
+status::Values status_431(uint8_t flags)
+{
+    status::Values s;
+    s.device_id = frame::device_id_431;
+    s.flags = flags;
+    static_cast<Group_routing&>(s.settings) = default_group_routing;
+    return s;
+}
+
+void settle(int ms)
+{
+    QTest::qWait(ms);
+}
+
+void MainWindow_probe::tick() const
+{
+    QMetaObject::invokeMethod(w.link_timer, "timeout");
+}
+
+Rig::Rig()
+{
+    probe.link_timer().stop();
+    window.show();
+    settle(5);
+}
+
+void Rig::link_up(const status::Values& status)
+{
+    box[0].send(status);
+    probe.tick();
+}
+
+Log_capture::Log_capture()
+{
+    captured.clear();
+    previous_handler = qInstallMessageHandler(capture);
+}
+
+Log_capture::~Log_capture()
+{
+    qInstallMessageHandler(previous_handler);
+}
+
+QStringList Log_capture::lines() const
+{
+    return captured;
+}
+
+QWidget* control(QWidget& window, const QString& group, const QString& caption)
+{
+    for (QGroupBox* box : window.findChildren<QGroupBox*>()) {
+        if (box->title() != group)
+            continue;
+        for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
+            if (button->text() == caption)
+                return button;
+        for (QLabel* label : box->findChildren<QLabel*>()) {
+            if (label->text() != caption)
+                continue;
+            // The combo box on the caption's row, to its right.
+            const QPoint row = label->mapTo(box, QPoint(label->width(), label->height() / 2));
+            for (QComboBox* combo : box->findChildren<QComboBox*>()) {
+                const QRect area(combo->mapTo(box, QPoint()), combo->size());
+                if (area.left() >= row.x() && area.top() <= row.y() && area.bottom() >= row.y())
+                    return combo;
+            }
+        }
+    }
+    return nullptr;
+}
+
+int main(int argc, char** argv)
+{
+    // Before any thread starts: two listed serial ports, each a pseudo-terminal of ours.
+    stand_in_ports_problem = stand_in_ports::enter(2);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config, runtime;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    std::unique_ptr<QObject> test(make_test_object());
+    return QTest::qExec(test.get(), argc, argv);
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+// What every test shares: the tool on stand-in serial ports, the box's end of each port,
+// one probe into the window for what no door shows, and the debug log as lines.
+
+#include "frame_codec.h"
+#include "mainwindow.h"
+#include "mainwindow_431.h"
+#include "pseudo_terminal.h"
+#include "serial_port.h"
+#include "status_layout.h"
+
+#include <QApplication>
+#include <QtTest>
+
+class Audio;
+class Parcer;
+class Video;
+
+// Each test file ends with TAVOLINK_TEST(its class); the one main() runs it.
+QObject* make_test_object();
+#define TAVOLINK_TEST(Class)                                                                                           \
+    QObject* make_test_object()                                                                                        \
+    {                                                                                                                  \
+        return new Class;                                                                                              \
+    }
+
+// Empty when the stand-in ports are there; otherwise why not (they need root).
+QString stand_in_problem();
+#define REQUIRE_STAND_IN_PORTS()                                                                                       \
+    if (!stand_in_problem().isEmpty())                                                                                 \
+    QSKIP(qPrintable(stand_in_problem()))
+
+// Starts a test case from an empty per-user settings store (a private one, never the user's).
+void clear_settings_store();
+QString store_path(const char* organisation);
+
+// The box's end of stand-in port `index`: status frames go in, settings frames come out.
+class Box_end
+{
+public:
+    explicit Box_end(int index);
+
+    void send(const QByteArray& bytes);
+
+    void send(const status::Values& status) { send(frame::build_status_frame(status::encode(status))); }
+
+    // Every settings frame the tool wrote, after up to `wait_ms` for the first byte.
+    QList<QByteArray> frames(int wait_ms = 200);
+    int slave() const;
+    // The adapter is pulled: the line breaks and the port leaves the system's list.
+    void unplug();
+
+private:
+    int index;
+    std::unique_ptr<Pseudo_terminal> pty;
+};
+
+// The settings a frame carries, as the box reads them.
+Settings_values settings_in(const QByteArray& frame);
+
+// A model-430 status with an input (HD, 1080p50), or a model-431 status with one; the
+// box's routing is the default one.
+status::Values status_430(uint8_t flags = status::flag::pid_present);
+status::Values status_431(uint8_t flags = status::flag::hdmi_input);
+
+// Lets the event loop run until nothing changes for a moment.
+void settle(int ms = 30);
+
+// The one place that reaches inside the tool, for what no door shows.
+struct MainWindow_probe
+{
+    MainWindow& w;
+
+    MainWindow_431& w431() const { return *w.window_431; }
+
+    Parcer& parcer() const { return *w.parcer; }
+
+    Audio& audio() const { return *w.audio; }
+
+    Video& video() const { return *w.video; }
+
+    QTimer& link_timer() const { return *w.link_timer; }
+
+    QTimer& ack_timer() const { return w.serial_port->ack_timer; }
+
+    Serial_port& serial_port() const { return *w.serial_port; }
+
+    // One link-watchdog period, run by hand.
+    void tick() const;
+};
+
+// The tool with a box on each stand-in port. The model-430 window opens the stored port
+// (port 0 in an empty store); the watchdog is ticked by hand.
+struct Rig
+{
+    Rig();
+    Box_end box[2]{Box_end(0), Box_end(1)};
+    MainWindow window;
+    MainWindow_probe probe{window};
+    // A good status frame on port 0, then one watchdog period: the link is up.
+    void link_up(const status::Values& status = status_430());
+};
+
+// The debug log as lines, while an instance lives.
+class Log_capture
+{
+public:
+    Log_capture();
+    ~Log_capture();
+    QStringList lines() const;
+};
+
+// The control a user finds next to `caption` (a label's text or a check box's own) inside
+// the group box titled `group` of `window`.
+QWidget* control(QWidget& window, const QString& group, const QString& caption);

@@ -1,0 +1,182 @@
+// The exchange cycle on a real pseudo-terminal: the line's rate, one frame outstanding at a
+// time, acknowledgement and time-out, the link watchdog, and an adapter pulled and put back.
+#include "harness.h"
+#include "ui_mainwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <termios.h>
+
+namespace {
+
+QCheckBox* mute_12(Rig& rig)
+{
+    return rig.window.findChild<QCheckBox*>("checkBox_mute_12");
+}
+
+QString link_status(Rig& rig)
+{
+    const auto* label = rig.window.findChild<QLabel*>("label_receiving_status");
+    return label->text() + '|' + label->styleSheet();
+}
+
+} // namespace
+
+class Tst_link : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
+
+    void init() { clear_settings_store(); }
+
+    void opens_the_port_at_115200()
+    {
+        Box_end box(0);
+        termios mode{};
+        tcgetattr(box.slave(), &mode);
+        cfsetspeed(&mode, B9600);
+        tcsetattr(box.slave(), TCSANOW, &mode);
+        MainWindow window;
+        tcgetattr(box.slave(), &mode);
+        QCOMPARE(cfgetospeed(&mode), speed_t(B115200));
+        QCOMPARE(cfgetispeed(&mode), speed_t(B115200));
+        const auto* rates = window.findChild<QComboBox*>("comboBox_BaudRate");
+        QCOMPARE(rates->currentText(), QString("115200"));
+        QVERIFY(!rates->isEnabled());
+    }
+
+    void watchdog_ticks_every_2000_ms()
+    {
+        MainWindow window;
+        const QTimer& timer = MainWindow_probe{window}.link_timer();
+        QVERIFY(timer.isActive());
+        QCOMPARE(timer.interval(), 2000);
+        QVERIFY(!timer.isSingleShot());
+    }
+
+    void watchdog_follows_the_frames()
+    {
+        Rig rig;
+        QSignalSpy connections(&rig.window, &MainWindow::new_connection_is_set);
+        rig.probe.tick();
+        QCOMPARE(link_status(rig), QString("Fault|color: red"));
+        QVERIFY(!mute_12(rig)->isEnabled());
+
+        status::Values old_box = status_430();
+        old_box.protocol_version = 0x1F;
+        rig.link_up(old_box);
+        QCOMPARE(link_status(rig), QString("Ok|color: green"));
+        QVERIFY(mute_12(rig)->isEnabled());
+        mute_12(rig)->click(); // not connected below version 2.0: nothing is sent
+        QCOMPARE(rig.box[0].frames().size(), 0);
+
+        QByteArray broken = frame::build_status_frame(status::encode(status_430()));
+        broken[broken.size() - 1] = static_cast<char>(broken.back() ^ 1);
+        rig.box[0].send(status_430());
+        rig.box[0].send(broken);
+        rig.probe.tick(); // the last frame failed its CRC
+        QCOMPARE(connections.count(), 0);
+        rig.link_up();
+        rig.link_up(); // staying up announces nothing
+        QCOMPARE(connections.count(), 1);
+        rig.probe.tick();
+        QCOMPARE(link_status(rig), QString("Fault|color: red"));
+        rig.link_up();
+        QCOMPARE(connections.count(), 2);
+    }
+
+    // One frame on the line at a time: the next waits for the acknowledgement or 3000 ms.
+    void one_frame_outstanding()
+    {
+        Rig rig;
+        rig.link_up();
+        const QTimer& ack_timer = rig.probe.ack_timer();
+        QCheckBox* mute = mute_12(rig);
+        for (int i = 0; i < 3; ++i)
+            mute->click();
+        QList<QByteArray> sent = rig.box[0].frames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(settings_in(sent[0]).mute, uint8_t(1));
+        QVERIFY(ack_timer.isActive());
+        QVERIFY(ack_timer.isSingleShot());
+        QCOMPARE(ack_timer.interval(), 3000);
+
+        rig.box[0].send(status_430(status::flag::ack));
+        sent = rig.box[0].frames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(settings_in(sent[0]).mute, uint8_t(0));
+        QVERIFY(ack_timer.isActive());
+
+        QMetaObject::invokeMethod(const_cast<QTimer*>(&ack_timer), "timeout");
+        QCOMPARE(rig.box[0].frames().size(), 1);
+        rig.box[0].send(status_430(status::flag::ack));
+        QVERIFY(!ack_timer.isActive()); // acknowledged, nothing waits
+        QCOMPARE(rig.box[0].frames(50).size(), 0);
+
+        // Once for real: an unanswered frame is given up after 3000 ms, and with it the
+        // request to reset the CRC count.
+        rig.window.findChild<QPushButton*>("button_reset_err")->click();
+        QCOMPARE(settings_in(rig.box[0].frames().value(0)).crc_errors_reset, uint8_t(1));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!ack_timer.isActive(), 4000);
+        QVERIFY(clock.elapsed() > 2500);
+        mute->click();
+        sent = rig.box[0].frames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(settings_in(sent[0]).crc_errors_reset, uint8_t(0));
+    }
+
+    void pulled_adapter_comes_back_by_itself()
+    {
+        Rig rig;
+        rig.link_up();
+        Log_capture log;
+        rig.box[0].unplug();
+        settle(100);
+        QCOMPARE(log.lines().filter("serial port lost:").size(), 1);
+        rig.probe.tick();
+        rig.probe.tick();
+        QCOMPARE(log.lines().filter("serial port").size(), 1); // failed tries stay silent
+
+        Box_end back(0);
+        rig.probe.tick();
+        QCOMPARE(log.lines().filter("serial port back:"), QStringList{"serial port back: ttyUSB0"});
+        back.send(status_430());
+        rig.probe.tick();
+        mute_12(rig)->click();
+        QCOMPARE(back.frames().size(), 1);
+    }
+
+    void a_port_the_user_closed_stays_closed()
+    {
+        Rig rig;
+        rig.link_up();
+        rig.box[0].unplug();
+        settle(100);
+        rig.window.findChild<QComboBox*>("comboBox_SerialPort")->setCurrentIndex(1);
+        Box_end back(0);
+        rig.probe.tick();
+        back.send(status_430());
+        rig.probe.tick();
+        QCOMPARE(link_status(rig), QString("Fault|color: red"));
+    }
+
+    void failed_open_is_logged_with_its_reason()
+    {
+        Rig rig;
+        Log_capture log;
+        QVERIFY(!rig.probe.serial_port().open_port("ttyUSB7", 115200));
+        QCOMPARE(log.lines().size(), 1);
+        QVERIFY2(log.lines()[0].startsWith("\"ttyUSB7\" Failed to open port: \""), qPrintable(log.lines()[0]));
+    }
+};
+
+TAVOLINK_TEST(Tst_link)
+#include "tst_link.moc"

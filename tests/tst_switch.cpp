@@ -1,0 +1,70 @@
+// Switching between the two windows as the answering model changes, with the port choice
+// carried across in both directions and each window's own store written.
+#include "harness.h"
+
+#include <QComboBox>
+#include <QSettings>
+
+namespace {
+
+QVariant stored(const char* organisation, const char* key)
+{
+    return QSettings(store_path(organisation), QSettings::IniFormat).value(key);
+}
+
+} // namespace
+
+class Tst_switch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
+
+    void init() { clear_settings_store(); }
+
+    void port_choice_crosses_both_ways()
+    {
+        QSettings(store_path("mirelo_serial_port_431"), QSettings::IniFormat).setValue("SerialPort/SerialPort", 1);
+        Rig rig;
+        MainWindow_431& w431 = rig.probe.w431();
+        auto* ports_431 = w431.findChild<QComboBox*>("comboBox_SerialPort");
+        Log_capture log;
+        rig.box[1].send(status_431());
+        QVERIFY(w431.isVisible() && !rig.window.isVisible());
+        QCOMPARE(
+            log.lines(),
+            (QStringList{"serial port closed", "serial port closed", "write 0", "SettingsWrite", "serial port closed",
+                         "write 1", "SettingsWrite", "serial port closed", "write 1", "SettingsWrite", "emit to 431"}));
+        QCOMPARE(ports_431->currentIndex(), 1);
+        QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort"), QVariant(1));
+        QCOMPARE(stored("mirelo_serial_port", "MainWindow/pos"), QVariant(w431.pos()));
+
+        // The user moves the model-431 window to the other port; the box there is a 430.
+        ports_431->setCurrentIndex(0);
+        rig.box[0].send(status_430());
+        QVERIFY(rig.window.isVisible() && !w431.isVisible());
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentIndex(), 0);
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(0));
+        rig.probe.tick();
+        rig.window.findChild<QComboBox*>("comboBox_Out_Gr_1")->activated(4);
+        QCOMPARE(rig.box[0].frames().size(), 1);
+    }
+
+    // Several frames in one chunk: every change of model switches, the last one wins.
+    void alternating_models_in_one_chunk()
+    {
+        Rig rig;
+        Log_capture log;
+        QByteArray chunk;
+        for (const status::Values& s : {status_431(), status_430(), status_431()})
+            chunk += frame::build_status_frame(status::encode(s));
+        rig.box[0].send(chunk);
+        QCOMPARE(log.lines().filter("emit to"), (QStringList{"emit to 431", "emit to 430", "emit to 431"}));
+        QVERIFY(rig.probe.w431().isVisible() && !rig.window.isVisible());
+    }
+};
+
+TAVOLINK_TEST(Tst_switch)
+#include "tst_switch.moc"
