@@ -1,7 +1,6 @@
 #pragma once
 
-// The simulated converter box without any I/O: bytes from the host go in, status
-// frames and printable reports come out, so tests can drive it byte by byte.
+// The simulated box without I/O: host bytes in, status frames and printable reports out.
 
 #include "model.h"
 #include "presets.h"

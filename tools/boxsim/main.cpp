@@ -1,5 +1,4 @@
-// boxsim: plays a model-430 or model-431 converter box on a serial line, so the tool
-// can be tried and tested without the hardware.
+// boxsim's entry: plays a model-430 or -431 box on a serial line, to try the tool without hardware.
 
 #include "commands.h"
 #include "console.h"

@@ -1,7 +1,6 @@
 #pragma once
 
-// Finds host-to-box frames ("R" "P", length, payload, CRC) in a byte stream. Unlike the
-// host's assembler it holds the bytes it skips, so a person can be told about them.
+// Finds host-to-box frames in a byte stream and keeps what it skips for the reports.
 
 #include "frame_codec.h"
 
@@ -13,6 +12,8 @@
 
 namespace boxsim {
 
+// Frames are "R" "P", length, payload, CRC. Unlike the host's assembler this one holds
+// the bytes it skips, so a person can be told about them.
 class Receiver
 {
 public:

@@ -1,5 +1,4 @@
-// The running box: timing and sending its status frames, taking the host's bytes, going
-// silent and finishing.
+// The running box: timing and sending its status frames, taking the host's bytes, silence, finishing.
 #include "simulator.h"
 
 #include "console.h"

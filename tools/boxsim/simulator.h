@@ -1,7 +1,6 @@
 #pragma once
 
-// The running box: it sends status frames on time, takes what the host sends, goes
-// silent on request and finishes when the run is done.
+// The running box: timing and sending its status frames, taking the host's bytes, silence, finishing.
 
 #include "box.h"
 #include "options.h"
