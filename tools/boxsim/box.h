@@ -1,56 +1,23 @@
 #pragma once
 
-// The simulated converter box without any I/O: bytes from the host go in, status
-// frames and printable reports come out, so tests can drive it byte by byte.
+// The simulated box without I/O: host bytes in, status frames and printable reports out.
 
-#include "frame_codec.h"
+#include "model.h"
+#include "presets.h"
+#include "receiver.h"
+#include "report_text.h"
+#include "settings_bytes.h"
+#include "status_layout.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
 namespace boxsim {
-
-enum class Model { m430, m431 };
-
-uint16_t device_id(Model model);
-int model_number(Model model);
-Model other_model(Model model);
-// Payload length L of the settings frame this model accepts (23- and 15-byte frames).
-uint8_t settings_payload_length(Model model);
-
-// What a model-430 box sees on its SDI input.
-struct Sdi_input
-{
-    uint8_t sdi_rate = 1;                                 // 0 HD, 1 3G, 2 6G, 3 12G
-    std::array<uint8_t, 4> pid{{0x89, 0xC9, 0x00, 0x01}}; // 1080p50, 3G level A, 4:2:2 10 bit
-    uint8_t audio_groups = 0x03;                          // bit k: group k + 1 embedded
-};
-
-// What a model-431 box sees on its HDMI input, as the codes it reports.
-struct Hdmi_input
-{
-    uint8_t sdi_rate = 1; // of the SDI output
-    uint8_t format = 10;
-    uint8_t frame = 5;      // "60"
-    uint8_t scan = 0;       // progressive
-    uint8_t mapping = 1;    // YCbCr 4:2:2
-    uint8_t depth = 0;      // 24 bit
-    uint8_t audio_freq = 3; // 48 kHz
-    uint8_t link_rate = 0;  // 1.5G
-    uint8_t channels = 1;   // 2 channels
-};
-
-// Named input formats, so a person can pick a plausible input without knowing the codes.
-QStringList sdi_format_names();
-QStringList hdmi_format_names();
-bool sdi_format(const QString& name, Sdi_input& input);
-bool hdmi_format(const QString& name, Hdmi_input& input);
 
 struct Config
 {
@@ -69,48 +36,13 @@ struct Config
     quint32 seed = 1;
 };
 
-// Finds host-to-box frames ("R" "P", length, payload, CRC) in a byte stream. Unlike the
-// host's assembler it holds the bytes it skips, so a person can be told about them.
-class Receiver
-{
-public:
-    enum class Kind { frame, stray, bad_length, incomplete };
-
-    struct Item
-    {
-        Kind kind;
-        QByteArray bytes; // at most max_kept bytes of them
-        int count;        // all of them
-    };
-
-    static constexpr int max_kept = 256;
-
-    void push(uint8_t byte, std::vector<Item>& out);
-    // The line went quiet: hand out skipped bytes and any frame cut short.
-    void pause(std::vector<Item>& out);
-    void reset();
-
-private:
-    enum class State { header, length, payload, crc };
-    void keep_stray(uint8_t byte);
-    void flush_stray(std::vector<Item>& out);
-
-    State state = State::header;
-    bool pending_r = false;
-    QByteArray stray;
-    int stray_count = 0;
-    std::array<uint8_t, 3 + frame::max_payload_length + 2> buffer{};
-    int filled = 0;
-    int wanted = 0;
-};
-
 // What the box made of bytes from the host, one report a line.
 struct Rx_event
 {
     enum class Kind { applied, bad_crc, wrong_length, wrong_device, bad_length_byte, stray, incomplete };
     Kind kind;
     QByteArray bytes;
-    Settings_values values; // meaningful when applied
+    Settings_values values; // what the frame carried, when applied
     QString text;
 };
 
@@ -165,26 +97,24 @@ public:
     const Stats& stats() const { return counters; }
 
 private:
-    QByteArray status_payload_430(uint8_t& flags);
-    QByteArray status_payload_431(uint8_t& flags);
+    void report_sdi_input(status::Values& values);
+    void report_hdmi_input(status::Values& values) const;
     void handle(const std::vector<Receiver::Item>& items, std::vector<Rx_event>& out);
-    Rx_event check_frame(const QByteArray& bytes);
+    Rx_event take_frame(const QByteArray& bytes);
+    void apply(const Settings_values& values);
     bool chance(double rate);
 
     Config cfg;
-    Settings_values current;
+    // Factory routing: pairs straight through, groups 1 and 2.
+    Settings_values current = {{default_bank_routing, default_group_routing}, {}, 0};
     Receiver receiver;
     QRandomGenerator random;
     bool ack_owed = false;
     bool reset_owed = false;
-    uint16_t error_count = 0;
+    uint16_t error_count;
     int frames_since_error = 1000;
     uint16_t sequence = 0;
     Stats counters;
 };
-
-QString hex(const QByteArray& bytes, int limit = 48);
-// One line that shows a person what the host asked for.
-QString describe(Model model, const Settings_values& values);
 
 } // namespace boxsim
