@@ -1,8 +1,8 @@
 // The entry point: the application object and the model-430 window, which owns the rest.
+#include "interface_font.h"
 #include "mainwindow.h"
 
 #include <QApplication>
-#include <QFont>
 #include <QIcon>
 
 int main(int argc, char* argv[])
@@ -18,11 +18,7 @@ int main(int argc, char* argv[])
 
     // The forms were drawn in fixed pixels for a small, narrow interface font; the wider
     // and larger defaults of Linux desktops clip their captions.
-    QFont font = QApplication::font();
-    if (font.pointSizeF() > 8)
-        font.setPointSize(8);
-    font.setStretch(QFont::SemiCondensed);
-    QApplication::setFont(font);
+    QApplication::setFont(interface_font());
 
     MainWindow window;
     window.show();
