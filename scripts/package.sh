@@ -59,6 +59,7 @@ step "Configuring and building the programs in Release ($build_dir)"
 # Only the two packaged programs are built; the install step must not rebuild the rest.
 cmake -S "$tavolink_root" -B "$build_dir" \
     -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF \
     -DTAVOLINK_BUILD_TESTS=OFF \
     -DTAVOLINK_SANITIZE=OFF \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$scratch/configure.log" 2>&1 ||
