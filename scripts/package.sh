@@ -56,7 +56,8 @@ validate_desktop_entry() {
 }
 
 step "Configuring and building the programs in Release ($build_dir)"
-# Only the two packaged programs are built; the install step must not rebuild the rest.
+# Only the packaged programs and their compressed documents are built; the install step must
+# not rebuild the rest.
 cmake -S "$tavolink_root" -B "$build_dir" \
     -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF \
@@ -66,7 +67,7 @@ cmake -S "$tavolink_root" -B "$build_dir" \
     { cat "$scratch/configure.log" >&2; fail "cmake configure"; }
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 [[ $build_type == Release ]] || fail "build type is '$build_type', not Release"
-cmake --build "$build_dir" -j 2 --target tavolink boxsim || fail "build of tavolink and boxsim"
+cmake --build "$build_dir" -j 2 --target tavolink boxsim tavolink_docs || fail "build of tavolink, boxsim and their documents"
 ok "built tavolink and boxsim ($build_type)"
 
 step "Building the .deb with CPack"
@@ -107,6 +108,8 @@ expected_files=(
     /usr/bin/boxsim
     /usr/share/applications/tavolink.desktop
     /usr/share/icons/hicolor/scalable/apps/tavolink.svg
+    /usr/share/man/man1/tavolink.1.gz
+    /usr/share/man/man1/boxsim.1.gz
 )
 for file in "${expected_files[@]}"; do
     grep -qx ".$file" "$scratch/paths.txt" || fail "package lacks $file"
@@ -117,16 +120,16 @@ fi
 for program in tavolink boxsim; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
-ok "programs, desktop entry and icon are in the package"
+ok "programs, manual pages, desktop entry and icon are in the package"
 
 step "cmake --install into a scratch prefix"
 prefix="$scratch/prefix"
 cmake --install "$build_dir" --prefix "$prefix"
-for file in bin/tavolink bin/boxsim share/applications/tavolink.desktop share/icons/hicolor/scalable/apps/tavolink.svg; do
-    [[ -e $prefix/$file ]] || fail "cmake --install left no $file"
+for file in "${expected_files[@]}"; do
+    [[ -e $prefix/${file#/usr/} ]] || fail "cmake --install left no ${file#/usr/}"
 done
 [[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
-ok "bin/, share/applications/ and share/icons/hicolor/scalable/apps/ laid out under the prefix"
+ok "bin/, share/man/, share/applications/ and share/icons/ laid out under the prefix"
 
 if [[ $(id -u) -ne 0 ]]; then
     step "Skipping dpkg -i / dpkg -r: not root"
