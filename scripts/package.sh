@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a Release build in build-package/, copies it to build/ and
 # checks it: its fields and Depends, its file list, a `cmake --install` into a scratch prefix
-# and, as root, a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
+# with its AppStream metadata and, as root, a real `dpkg -i`, a short start of the installed
+# tool and a `dpkg -r`.
 # The package is always removed again, whichever check fails.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
+# Needed here only: appstreamcli checks the metadata.
+tavolink_packages+=(appstream)
 tavolink_install_missing
 
 build_dir="$tavolink_root/build-package"
@@ -103,11 +106,14 @@ ok "Depends names libqt5core5a, libqt5gui5, libqt5widgets5, libqt5serialport5 (a
 step "Package contents (dpkg-deb -c)"
 dpkg-deb -c "$deb" | tee "$scratch/contents.txt"
 awk '{print $6}' "$scratch/contents.txt" >"$scratch/paths.txt"
+metainfo=$(cd "$tavolink_root/packaging" && echo *.metainfo.xml)
+[[ -f $tavolink_root/packaging/$metainfo ]] || fail "expected one packaging/*.metainfo.xml, found: $metainfo"
 expected_files=(
     /usr/bin/tavolink
     /usr/bin/boxsim
     /usr/share/applications/tavolink.desktop
     /usr/share/icons/hicolor/scalable/apps/tavolink.svg
+    "/usr/share/metainfo/$metainfo"
     /usr/share/man/man1/tavolink.1.gz
     /usr/share/man/man1/boxsim.1.gz
 )
@@ -120,7 +126,7 @@ fi
 for program in tavolink boxsim; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
-ok "programs, manual pages, desktop entry and icon are in the package"
+ok "programs, manual pages, desktop entry, icon and metainfo are in the package"
 
 step "cmake --install into a scratch prefix"
 prefix="$scratch/prefix"
@@ -129,7 +135,10 @@ for file in "${expected_files[@]}"; do
     [[ -e $prefix/${file#/usr/} ]] || fail "cmake --install left no ${file#/usr/}"
 done
 [[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
-ok "bin/, share/man/, share/applications/ and share/icons/ laid out under the prefix"
+ok "bin/, share/man/, share/applications/, share/icons/ and share/metainfo/ laid out under the prefix"
+# Checks the metainfo against the installed desktop entry and icon as well.
+appstreamcli validate-tree --no-net "$prefix" || fail "appstreamcli validate-tree $prefix"
+ok "appstreamcli validate-tree: the metainfo, its desktop entry and icon agree"
 
 if [[ $(id -u) -ne 0 ]]; then
     step "Skipping dpkg -i / dpkg -r: not root"
