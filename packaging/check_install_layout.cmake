@@ -1,10 +1,10 @@
 # Run by ctest: installs the build into a scratch prefix and checks that the programs, their
-# manual pages, the menu entry, the icon and the AppStream metadata land where a Linux desktop
-# and man(1) look for them.
+# manual pages, the menu entry, the icon, the AppStream metadata and the copyright and changelog
+# files land where a Linux desktop and man(1) look for them.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATADIR=share -DMANDIR=share/man
-#         -DICON_NAME=... -DMETAINFO=<id>.metainfo.xml -P check_install_layout.cmake
+#         -DDOCDIR=share/doc/tavolink -DICON_NAME=... -DMETAINFO=<id>.metainfo.xml -P check_install_layout.cmake
 
-foreach(var BUILD_DIR PREFIX BINDIR DATADIR MANDIR ICON_NAME METAINFO)
+foreach(var BUILD_DIR PREFIX BINDIR DATADIR MANDIR DOCDIR ICON_NAME METAINFO)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} not given")
     endif()
@@ -25,7 +25,9 @@ set(expected
     "${DATADIR}/icons/hicolor/scalable/apps/${ICON_NAME}.svg"
     "${DATADIR}/metainfo/${METAINFO}"
     "${MANDIR}/man1/tavolink.1.gz"
-    "${MANDIR}/man1/boxsim.1.gz")
+    "${MANDIR}/man1/boxsim.1.gz"
+    "${DOCDIR}/copyright"
+    "${DOCDIR}/changelog.gz")
 set(missing "")
 foreach(file IN LISTS expected)
     if(NOT EXISTS "${PREFIX}/${file}")

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a Release build in build-package/, copies it to build/ and
-# checks it: its fields and Depends, its file list, a `cmake --install` into a scratch prefix
-# with its AppStream metadata and, as root, a real `dpkg -i`, a short start of the installed
-# tool and a `dpkg -r`.
+# Builds the Debian package from a fresh, hardened Release build in build-package/, copies it to
+# build/ and checks it: its fields and Depends, its file list, lintian (no error, no warning, no
+# hardening tag), the AppStream metadata, a `cmake --install` into a scratch prefix and, as root,
+# a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
 # The package is always removed again, whichever check fails.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
-# Needed here only: appstreamcli checks the metadata.
-tavolink_packages+=(appstream)
+# Needed here only: lintian judges the .deb, appstreamcli its metadata, dpkg-parsechangelog
+# (dpkg-dev, in setup.sh's list) reads the changelog.
+tavolink_packages+=(lintian appstream)
 tavolink_install_missing
 
 build_dir="$tavolink_root/build-package"
@@ -59,6 +60,17 @@ validate_desktop_entry() {
 }
 
 step "Configuring and building the programs in Release ($build_dir)"
+# Debian's compiler and linker flags: RELRO with immediate binding, fortified functions, stack
+# protector (PIE is the compiler's default on Debian). CMake takes CXXFLAGS and LDFLAGS only when a build directory is first
+# configured, and never CPPFLAGS, so the directory starts afresh and CPPFLAGS joins CXXFLAGS.
+buildflag() { (cd "$tavolink_root" && DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"); }
+# From the source root, so that -ffile-prefix-map maps it.
+CXXFLAGS="$(buildflag CPPFLAGS) $(buildflag CXXFLAGS)"
+LDFLAGS=$(buildflag LDFLAGS)
+export CXXFLAGS LDFLAGS
+echo "CXXFLAGS=$CXXFLAGS"
+echo "LDFLAGS=$LDFLAGS"
+rm -rf "$build_dir"
 # Only the packaged programs and their compressed documents are built; the install step must
 # not rebuild the rest.
 cmake -S "$tavolink_root" -B "$build_dir" \
@@ -116,6 +128,8 @@ expected_files=(
     "/usr/share/metainfo/$metainfo"
     /usr/share/man/man1/tavolink.1.gz
     /usr/share/man/man1/boxsim.1.gz
+    /usr/share/doc/tavolink/copyright
+    /usr/share/doc/tavolink/changelog.gz
 )
 for file in "${expected_files[@]}"; do
     grep -qx ".$file" "$scratch/paths.txt" || fail "package lacks $file"
@@ -126,7 +140,28 @@ fi
 for program in tavolink boxsim; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
-ok "programs, manual pages, desktop entry, icon and metainfo are in the package"
+ok "programs, manual pages, desktop entry, icon, metainfo, copyright and changelog are in the package"
+
+step "Release version in the changelog and the metainfo"
+changelog_version=$(dpkg-parsechangelog -l "$tavolink_root/packaging/changelog" -S Version)
+[[ $changelog_version == "$project_version" ]] ||
+    fail "packaging/changelog's latest entry is $changelog_version, project is $project_version: add an entry"
+metainfo_version=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$tavolink_root/packaging/$metainfo" | head -n 1)
+[[ $metainfo_version == "$project_version" ]] ||
+    fail "packaging/$metainfo's latest release is '$metainfo_version', project is $project_version: add a <release>"
+ok "both name $project_version"
+
+step "lintian"
+# Informational tags are listed but pass; errors, warnings and any hardening tag fail.
+# lintian warns on standard error when run as root; that is expected here.
+lintian_status=0
+lintian -I --fail-on none "$deb" >"$scratch/lintian.txt" || lintian_status=$?
+cat "$scratch/lintian.txt"
+((lintian_status == 0)) || fail "lintian could not check $deb (exit status $lintian_status)"
+if grep -Eq '^[EW]: |hardening' "$scratch/lintian.txt"; then
+    fail "lintian reports errors, warnings or hardening tags on $deb"
+fi
+ok "lintian: no error, no warning, no hardening tag"
 
 step "cmake --install into a scratch prefix"
 prefix="$scratch/prefix"
@@ -135,7 +170,7 @@ for file in "${expected_files[@]}"; do
     [[ -e $prefix/${file#/usr/} ]] || fail "cmake --install left no ${file#/usr/}"
 done
 [[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
-ok "bin/, share/man/, share/applications/, share/icons/ and share/metainfo/ laid out under the prefix"
+ok "bin/, share/man/, share/applications/, share/icons/, share/metainfo/ and share/doc/ laid out under the prefix"
 # Checks the metainfo against the installed desktop entry and icon as well.
 appstreamcli validate-tree --no-net "$prefix" || fail "appstreamcli validate-tree $prefix"
 ok "appstreamcli validate-tree: the metainfo, its desktop entry and icon agree"
