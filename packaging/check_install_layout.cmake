@@ -1,8 +1,10 @@
-# Run by ctest: installs the build into a scratch prefix and checks that the programs,
-# the menu entry and the icon land where a Linux desktop looks for them.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATADIR=share -DICON_NAME=... -P check_install_layout.cmake
+# Run by ctest: installs the build into a scratch prefix and checks that the programs, their
+# manual pages, the menu entry, the icon, the AppStream metadata and the copyright and changelog
+# files land where a Linux desktop and man(1) look for them.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DBINDIR=bin -DDATADIR=share -DMANDIR=share/man
+#         -DDOCDIR=share/doc/tavolink -DICON_NAME=... -DMETAINFO=<id>.metainfo.xml -P check_install_layout.cmake
 
-foreach(var BUILD_DIR PREFIX BINDIR DATADIR ICON_NAME)
+foreach(var BUILD_DIR PREFIX BINDIR DATADIR MANDIR DOCDIR ICON_NAME METAINFO)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "${var} not given")
     endif()
@@ -20,7 +22,12 @@ set(expected
     "${BINDIR}/tavolink"
     "${BINDIR}/boxsim"
     "${DATADIR}/applications/tavolink.desktop"
-    "${DATADIR}/icons/hicolor/scalable/apps/${ICON_NAME}.svg")
+    "${DATADIR}/icons/hicolor/scalable/apps/${ICON_NAME}.svg"
+    "${DATADIR}/metainfo/${METAINFO}"
+    "${MANDIR}/man1/tavolink.1.gz"
+    "${MANDIR}/man1/boxsim.1.gz"
+    "${DOCDIR}/copyright"
+    "${DOCDIR}/changelog.gz")
 set(missing "")
 foreach(file IN LISTS expected)
     if(NOT EXISTS "${PREFIX}/${file}")

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a Release build in build-package/, copies it to build/ and
-# checks it: its fields and Depends, its file list, a `cmake --install` into a scratch prefix
-# and, as root, a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
+# Builds the Debian package from a fresh, hardened Release build in build-package/, copies it to
+# build/ and checks it: its fields and Depends, its file list, lintian (no error, no warning, no
+# hardening tag), the AppStream metadata, a `cmake --install` into a scratch prefix and, as root,
+# a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
 # The package is always removed again, whichever check fails.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
+# Needed here only: lintian judges the .deb, appstreamcli its metadata, dpkg-parsechangelog
+# (dpkg-dev, in setup.sh's list) reads the changelog.
+tavolink_packages+=(lintian appstream)
 tavolink_install_missing
 
 build_dir="$tavolink_root/build-package"
@@ -56,16 +60,29 @@ validate_desktop_entry() {
 }
 
 step "Configuring and building the programs in Release ($build_dir)"
-# Only the two packaged programs are built; the install step must not rebuild the rest.
+# Debian's compiler and linker flags: RELRO with immediate binding, fortified functions, stack
+# protector (PIE is the compiler's default on Debian). CMake takes CXXFLAGS and LDFLAGS only when a build directory is first
+# configured, and never CPPFLAGS, so the directory starts afresh and CPPFLAGS joins CXXFLAGS.
+buildflag() { (cd "$tavolink_root" && DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"); }
+# From the source root, so that -ffile-prefix-map maps it.
+CXXFLAGS="$(buildflag CPPFLAGS) $(buildflag CXXFLAGS)"
+LDFLAGS=$(buildflag LDFLAGS)
+export CXXFLAGS LDFLAGS
+echo "CXXFLAGS=$CXXFLAGS"
+echo "LDFLAGS=$LDFLAGS"
+rm -rf "$build_dir"
+# Only the packaged programs and their compressed documents are built; the install step must
+# not rebuild the rest.
 cmake -S "$tavolink_root" -B "$build_dir" \
     -DCMAKE_BUILD_TYPE=Release \
+    -DBUILD_TESTING=OFF \
     -DTAVOLINK_BUILD_TESTS=OFF \
     -DTAVOLINK_SANITIZE=OFF \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$scratch/configure.log" 2>&1 ||
     { cat "$scratch/configure.log" >&2; fail "cmake configure"; }
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 [[ $build_type == Release ]] || fail "build type is '$build_type', not Release"
-cmake --build "$build_dir" -j 2 --target tavolink boxsim || fail "build of tavolink and boxsim"
+cmake --build "$build_dir" -j 2 --target tavolink boxsim tavolink_docs || fail "build of tavolink, boxsim and their documents"
 ok "built tavolink and boxsim ($build_type)"
 
 step "Building the .deb with CPack"
@@ -101,11 +118,18 @@ ok "Depends names libqt5core5a, libqt5gui5, libqt5widgets5, libqt5serialport5 (a
 step "Package contents (dpkg-deb -c)"
 dpkg-deb -c "$deb" | tee "$scratch/contents.txt"
 awk '{print $6}' "$scratch/contents.txt" >"$scratch/paths.txt"
+metainfo=$(cd "$tavolink_root/packaging" && echo *.metainfo.xml)
+[[ -f $tavolink_root/packaging/$metainfo ]] || fail "expected one packaging/*.metainfo.xml, found: $metainfo"
 expected_files=(
     /usr/bin/tavolink
     /usr/bin/boxsim
     /usr/share/applications/tavolink.desktop
     /usr/share/icons/hicolor/scalable/apps/tavolink.svg
+    "/usr/share/metainfo/$metainfo"
+    /usr/share/man/man1/tavolink.1.gz
+    /usr/share/man/man1/boxsim.1.gz
+    /usr/share/doc/tavolink/copyright
+    /usr/share/doc/tavolink/changelog.gz
 )
 for file in "${expected_files[@]}"; do
     grep -qx ".$file" "$scratch/paths.txt" || fail "package lacks $file"
@@ -116,16 +140,40 @@ fi
 for program in tavolink boxsim; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
-ok "programs, desktop entry and icon are in the package"
+ok "programs, manual pages, desktop entry, icon, metainfo, copyright and changelog are in the package"
+
+step "Release version in the changelog and the metainfo"
+changelog_version=$(dpkg-parsechangelog -l "$tavolink_root/packaging/changelog" -S Version)
+[[ $changelog_version == "$project_version" ]] ||
+    fail "packaging/changelog's latest entry is $changelog_version, project is $project_version: add an entry"
+metainfo_version=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$tavolink_root/packaging/$metainfo" | head -n 1)
+[[ $metainfo_version == "$project_version" ]] ||
+    fail "packaging/$metainfo's latest release is '$metainfo_version', project is $project_version: add a <release>"
+ok "both name $project_version"
+
+step "lintian"
+# Informational tags are listed but pass; errors, warnings and any hardening tag fail.
+# lintian warns on standard error when run as root; that is expected here.
+lintian_status=0
+lintian -I --fail-on none "$deb" >"$scratch/lintian.txt" || lintian_status=$?
+cat "$scratch/lintian.txt"
+((lintian_status == 0)) || fail "lintian could not check $deb (exit status $lintian_status)"
+if grep -Eq '^[EW]: |hardening' "$scratch/lintian.txt"; then
+    fail "lintian reports errors, warnings or hardening tags on $deb"
+fi
+ok "lintian: no error, no warning, no hardening tag"
 
 step "cmake --install into a scratch prefix"
 prefix="$scratch/prefix"
 cmake --install "$build_dir" --prefix "$prefix"
-for file in bin/tavolink bin/boxsim share/applications/tavolink.desktop share/icons/hicolor/scalable/apps/tavolink.svg; do
-    [[ -e $prefix/$file ]] || fail "cmake --install left no $file"
+for file in "${expected_files[@]}"; do
+    [[ -e $prefix/${file#/usr/} ]] || fail "cmake --install left no ${file#/usr/}"
 done
 [[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
-ok "bin/, share/applications/ and share/icons/hicolor/scalable/apps/ laid out under the prefix"
+ok "bin/, share/man/, share/applications/, share/icons/, share/metainfo/ and share/doc/ laid out under the prefix"
+# Checks the metainfo against the installed desktop entry and icon as well.
+appstreamcli validate-tree --no-net "$prefix" || fail "appstreamcli validate-tree $prefix"
+ok "appstreamcli validate-tree: the metainfo, its desktop entry and icon agree"
 
 if [[ $(id -u) -ne 0 ]]; then
     step "Skipping dpkg -i / dpkg -r: not root"
