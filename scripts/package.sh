@@ -76,7 +76,6 @@ rm -rf "$build_dir"
 cmake -S "$tavolink_root" -B "$build_dir" \
     -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_TESTING=OFF \
-    -DTAVOLINK_BUILD_TESTS=OFF \
     -DTAVOLINK_SANITIZE=OFF \
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >"$scratch/configure.log" 2>&1 ||
     { cat "$scratch/configure.log" >&2; fail "cmake configure"; }

@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
-# Sourced by run.sh and test.sh; safe to run again.
+# Installs the Debian packages a script needs, when any is missing. Sourced by the other
+# scripts; safe to run again.
 set -euo pipefail
 
-tavolink_packages=(
+# Building and running the tool.
+tavolink_run_packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    libbenchmark-dev
-    clang libclang-rt-dev clang-format
-    xvfb xauth imagemagick util-linux libx11-dev xdotool
-    desktop-file-utils dpkg-dev
+    fonts-dejavu-extra
 )
+# The tests besides: the Qt 6 build, the X server of the end-to-end test, the format and
+# desktop-entry checks.
+tavolink_test_packages=(
+    qt6-base-dev qt6-serialport-dev
+    xvfb xauth libx11-dev clang-format
+    desktop-file-utils appstream dpkg-dev
+)
+# Benchmarks, fuzzing, the demo and the soak run.
+tavolink_tool_packages=(libbenchmark-dev clang libclang-rt-dev xdotool imagemagick util-linux)
 
+# tavolink_install_missing [package...]: the given packages, or all of the lists above.
 tavolink_install_missing() {
-    local missing=()
-    local package
-    for package in "${tavolink_packages[@]}"; do
+    local wanted=("$@") missing=() package
+    ((${#wanted[@]})) || wanted=("${tavolink_run_packages[@]}" "${tavolink_test_packages[@]}" "${tavolink_tool_packages[@]}")
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
     done
     if ((${#missing[@]} == 0)); then
@@ -31,6 +39,7 @@ tavolink_install_missing() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# tavolink_configure_and_build BUILD_DIR [cmake options...]
 tavolink_configure_and_build() {
     local build_dir=$1
     shift
