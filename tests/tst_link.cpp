@@ -139,7 +139,7 @@ private slots:
         rig.link_up();
         Log_capture log;
         rig.box[0].unplug();
-        settle(100);
+        QTest::qWait(100);
         QCOMPARE(log.lines().filter("serial port lost:").size(), 1);
         rig.probe.tick();
         rig.probe.tick();
@@ -152,20 +152,6 @@ private slots:
         rig.probe.tick();
         mute_12(rig)->click();
         QCOMPARE(back.frames().size(), 1);
-    }
-
-    void a_port_the_user_closed_stays_closed()
-    {
-        Rig rig;
-        rig.link_up();
-        rig.box[0].unplug();
-        settle(100);
-        rig.window.findChild<QComboBox*>("comboBox_SerialPort")->setCurrentIndex(1);
-        Box_end back(0);
-        rig.probe.tick();
-        back.send(status_430());
-        rig.probe.tick();
-        QCOMPARE(link_status(rig), QString("Fault|color: red"));
     }
 
     void failed_open_is_logged_with_its_reason()

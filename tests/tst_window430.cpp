@@ -14,24 +14,6 @@ Q_DECLARE_METATYPE(status::Values)
 
 namespace {
 
-QMap<QString, QString> labels(const QWidget& window)
-{
-    QMap<QString, QString> shown;
-    for (const QLabel* label : window.findChildren<QLabel*>(QRegularExpression("^label_[a-z]")))
-        shown[label->objectName()] = label->text() + '|' + label->styleSheet();
-    return shown;
-}
-
-void choose(QWidget* control, int index)
-{
-    if (auto* combo = qobject_cast<QComboBox*>(control)) {
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    } else {
-        qobject_cast<QAbstractButton*>(control)->click();
-    }
-}
-
 QVariant stored(const char* key)
 {
     return QSettings(store_path("mirelo_serial_port_431"), QSettings::IniFormat).value(key);
@@ -82,10 +64,8 @@ private slots:
         row("model 431", [](auto& s) { s = status_431(), s.protocol_version = 0x20; },
             {"protocol_ver=2.0, Ok|color: green"});
         row(
-            "broken CRC", [](auto& s) { s.input_detected = 0; },
-            {"crc_ctrl=Mistmatch|color: red", "input=Fault|color: red",
-             "(rate|type|resolution|frame|mapping|aud_gr.|crc_err|crc_err_count|pid_detected)=---|color: grey"},
-            false);
+            "broken CRC, shown all the same", [](auto& s) { s.variant = 1; },
+            {"crc_ctrl=Mistmatch|color: red", "device=MRL-QDC-430A|"}, false);
     }
 
     void display()
@@ -95,17 +75,11 @@ private slots:
         QFETCH(QStringList, changes);
         Rig rig;
         rig.link_up();
-        QMap<QString, QString> expected = labels(rig.window);
+        const QMap<QString, QString> expected = labels(rig.window, changes);
         QByteArray wire = frame::build_status_frame(status::encode(status));
         if (!crc_ok)
             wire[wire.size() - 1] = static_cast<char>(wire.back() ^ 0x5A);
         rig.box[0].send(wire);
-        for (const QString& change : changes) {
-            const QRegularExpression name("^label_" + change.section('=', 0, 0) + '$');
-            for (auto it = expected.begin(); it != expected.end(); ++it)
-                if (name.match(it.key()).hasMatch())
-                    it.value() = change.section('=', 1);
-        }
         QCOMPARE(labels(rig.window), expected);
     }
 

@@ -11,14 +11,6 @@ Q_DECLARE_METATYPE(status::Values)
 
 namespace {
 
-QMap<QString, QString> labels(const QWidget& window)
-{
-    QMap<QString, QString> shown;
-    for (const QLabel* label : window.findChildren<QLabel*>(QRegularExpression("^label_[a-z]")))
-        shown[label->objectName()] = label->text() + '|' + label->styleSheet();
-    return shown;
-}
-
 const QString cleared = "(rate|type|resolution|frame|mapping|aud_channels|aud_freq)";
 
 } // namespace
@@ -70,14 +62,8 @@ private slots:
         MainWindow_431& window = rig.probe.w431();
         QVERIFY(window.isVisible() && !rig.window.isVisible());
         QCOMPARE(window.findChild<QLabel*>("label_device")->text(), QString("MRL-QDC-431 "));
-        QMap<QString, QString> expected = labels(window);
+        const QMap<QString, QString> expected = labels(window, changes);
         rig.box[0].send(status);
-        for (const QString& change : changes) {
-            const QRegularExpression name("^label_" + change.section('=', 0, 0) + '$');
-            for (auto it = expected.begin(); it != expected.end(); ++it)
-                if (name.match(it.key()).hasMatch())
-                    it.value() = change.section('=', 1);
-        }
         QCOMPARE(labels(window), expected);
     }
 
@@ -140,12 +126,7 @@ private slots:
         rig.link_up(status_431());
         QWidget* control = ::control(rig.probe.w431(), group, caption);
         QVERIFY2(control, qPrintable(caption));
-        if (auto* combo = qobject_cast<QComboBox*>(control)) {
-            combo->setCurrentIndex(choice);
-            emit combo->activated(choice);
-        } else {
-            qobject_cast<QAbstractButton*>(control)->click();
-        }
+        choose(control, choice);
         const QList<QByteArray> sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
         QByteArray expected = frame::build_settings_frame(frame::device_id_431, status_431().settings);

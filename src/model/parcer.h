@@ -27,7 +27,7 @@ public:
     uint8_t status_flags = 0;
     bool crc_ok = false;
     Video* video;
-    uint16_t previous_device_id;
+    uint16_t previous_device_id; // of the last frame that passed its CRC check
 
 public slots:
     void parcing_data(uint8_t* data);

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sys/ioctl.h>
@@ -61,7 +62,7 @@ void Box_end::send(const QByteArray& bytes)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         ioctl(slave(), FIONREAD, &unread);
     }
-    settle(5);
+    QTest::qWait(5);
 }
 
 QList<QByteArray> Box_end::frames(int wait_ms)
@@ -86,11 +87,6 @@ QList<QByteArray> Box_end::frames(int wait_ms)
         bytes.remove(0, size);
     }
     return frames;
-}
-
-int Box_end::slave() const
-{
-    return pty->slave();
 }
 
 void Box_end::unplug()
@@ -129,21 +125,11 @@ status::Values status_431(uint8_t flags)
     return s;
 }
 
-void settle(int ms)
-{
-    QTest::qWait(ms);
-}
-
-void MainWindow_probe::tick() const
-{
-    QMetaObject::invokeMethod(w.link_timer, "timeout");
-}
-
 Rig::Rig()
 {
     probe.link_timer().stop();
     window.show();
-    settle(5);
+    QTest::qWait(5);
 }
 
 void Rig::link_up(const status::Values& status)
@@ -166,6 +152,30 @@ Log_capture::~Log_capture()
 QStringList Log_capture::lines() const
 {
     return captured;
+}
+
+QMap<QString, QString> labels(const QWidget& window, const QStringList& changes)
+{
+    QMap<QString, QString> shown;
+    for (const QLabel* label : window.findChildren<QLabel*>(QRegularExpression("^label_[a-z]")))
+        shown[label->objectName()] = label->text() + '|' + label->styleSheet();
+    for (const QString& change : changes) {
+        const QRegularExpression name("^label_" + change.section('=', 0, 0) + '$');
+        for (auto it = shown.begin(); it != shown.end(); ++it)
+            if (name.match(it.key()).hasMatch())
+                it.value() = change.section('=', 1);
+    }
+    return shown;
+}
+
+void choose(QWidget* control, int index)
+{
+    if (auto* combo = qobject_cast<QComboBox*>(control)) {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        button->click();
+    }
 }
 
 QWidget* control(QWidget& window, const QString& group, const QString& caption)

@@ -13,25 +13,16 @@
 #include <QApplication>
 #include <QtTest>
 
-class Audio;
-class Parcer;
-class Video;
-
-// Each test file ends with TAVOLINK_TEST(its class); the one main() runs it.
+// Each test file ends with TAVOLINK_TEST(its class); the one main() runs it. Tests that need
+// the stand-in serial ports skip where they cannot be made (without root).
 QObject* make_test_object();
-#define TAVOLINK_TEST(Class)                                                                                           \
-    QObject* make_test_object()                                                                                        \
-    {                                                                                                                  \
-        return new Class;                                                                                              \
-    }
-
-// Empty when the stand-in ports are there; otherwise why not (they need root).
 QString stand_in_problem();
-#define REQUIRE_STAND_IN_PORTS()                                                                                       \
-    if (!stand_in_problem().isEmpty())                                                                                 \
-    QSKIP(qPrintable(stand_in_problem()))
+// clang-format off
+#define TAVOLINK_TEST(Class) QObject* make_test_object() { return new Class; }
+#define REQUIRE_STAND_IN_PORTS() if (!stand_in_problem().isEmpty()) QSKIP(qPrintable(stand_in_problem()))
+// clang-format on
 
-// Starts a test case from an empty per-user settings store (a private one, never the user's).
+// The private per-user store every test runs with: emptied, and a window's store file.
 void clear_settings_store();
 QString store_path(const char* organisation);
 
@@ -40,14 +31,16 @@ class Box_end
 {
 public:
     explicit Box_end(int index);
-
+    // Returns once the tool has read all of it.
     void send(const QByteArray& bytes);
 
     void send(const status::Values& status) { send(frame::build_status_frame(status::encode(status))); }
 
     // Every settings frame the tool wrote, after up to `wait_ms` for the first byte.
     QList<QByteArray> frames(int wait_ms = 200);
-    int slave() const;
+
+    int slave() const { return pty->slave(); }
+
     // The adapter is pulled: the line breaks and the port leaves the system's list.
     void unplug();
 
@@ -64,21 +57,12 @@ Settings_values settings_in(const QByteArray& frame);
 status::Values status_430(uint8_t flags = status::flag::pid_present);
 status::Values status_431(uint8_t flags = status::flag::hdmi_input);
 
-// Lets the event loop run until nothing changes for a moment.
-void settle(int ms = 30);
-
 // The one place that reaches inside the tool, for what no door shows.
 struct MainWindow_probe
 {
     MainWindow& w;
 
     MainWindow_431& w431() const { return *w.window_431; }
-
-    Parcer& parcer() const { return *w.parcer; }
-
-    Audio& audio() const { return *w.audio; }
-
-    Video& video() const { return *w.video; }
 
     QTimer& link_timer() const { return *w.link_timer; }
 
@@ -87,7 +71,7 @@ struct MainWindow_probe
     Serial_port& serial_port() const { return *w.serial_port; }
 
     // One link-watchdog period, run by hand.
-    void tick() const;
+    void tick() const { QMetaObject::invokeMethod(w.link_timer, "timeout"); }
 };
 
 // The tool with a box on each stand-in port. The model-430 window opens the stored port
@@ -103,14 +87,18 @@ struct Rig
 };
 
 // The debug log as lines, while an instance lives.
-class Log_capture
+struct Log_capture
 {
-public:
     Log_capture();
     ~Log_capture();
     QStringList lines() const;
 };
 
-// The control a user finds next to `caption` (a label's text or a check box's own) inside
-// the group box titled `group` of `window`.
+// Every status label of a window as "text|style sheet", by object name; with `changes`
+// ("name pattern=text|style", the pattern after "label_") applied.
+QMap<QString, QString> labels(const QWidget& window, const QStringList& changes = {});
+
+// The control a user finds next to `caption` (a label's text or a button's own) inside
+// a group box titled `group`; and the user picking item `index` of it, or clicking it.
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
+void choose(QWidget* control, int index);
