@@ -1,11 +1,9 @@
 // The exchange cycle on a real pseudo-terminal: the line's rate, one frame outstanding at a
 // time, acknowledgement and time-out, the link watchdog, and an adapter pulled and put back.
 #include "harness.h"
-#include "ui_mainwindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QPushButton>
 
 #include <termios.h>
@@ -15,12 +13,6 @@ namespace {
 QCheckBox* mute_12(Rig& rig)
 {
     return rig.window.findChild<QCheckBox*>("checkBox_mute_12");
-}
-
-QString link_status(Rig& rig)
-{
-    const auto* label = rig.window.findChild<QLabel*>("label_receiving_status");
-    return label->text() + '|' + label->styleSheet();
 }
 
 } // namespace
@@ -35,7 +27,7 @@ private slots:
 
     void init() { clear_settings_store(); }
 
-    void opens_the_port_at_115200()
+    void opens_at_115200_and_starts_the_watchdog()
     {
         Box_end box(0);
         termios mode{};
@@ -44,20 +36,12 @@ private slots:
         tcsetattr(box.slave(), TCSANOW, &mode);
         MainWindow window;
         tcgetattr(box.slave(), &mode);
-        QCOMPARE(cfgetospeed(&mode), speed_t(B115200));
-        QCOMPARE(cfgetispeed(&mode), speed_t(B115200));
+        QVERIFY(cfgetospeed(&mode) == B115200 && cfgetispeed(&mode) == B115200);
         const auto* rates = window.findChild<QComboBox*>("comboBox_BaudRate");
-        QCOMPARE(rates->currentText(), QString("115200"));
-        QVERIFY(!rates->isEnabled());
-    }
-
-    void watchdog_ticks_every_2000_ms()
-    {
-        MainWindow window;
-        const QTimer& timer = MainWindow_probe{window}.link_timer();
-        QVERIFY(timer.isActive());
-        QCOMPARE(timer.interval(), 2000);
-        QVERIFY(!timer.isSingleShot());
+        QVERIFY(rates->currentText() == "115200" && !rates->isEnabled());
+        const QTimer& watchdog = MainWindow_probe{window}.link_timer();
+        QVERIFY(watchdog.isActive() && !watchdog.isSingleShot());
+        QCOMPARE(watchdog.interval(), 2000);
     }
 
     void watchdog_follows_the_frames()
@@ -65,13 +49,13 @@ private slots:
         Rig rig;
         QSignalSpy connections(&rig.window, &MainWindow::new_connection_is_set);
         rig.probe.tick();
-        QCOMPARE(link_status(rig), QString("Fault|color: red"));
+        QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Fault|color: red"));
         QVERIFY(!mute_12(rig)->isEnabled());
 
         status::Values old_box = status_430();
         old_box.protocol_version = 0x1F;
         rig.link_up(old_box);
-        QCOMPARE(link_status(rig), QString("Ok|color: green"));
+        QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Ok|color: green"));
         QVERIFY(mute_12(rig)->isEnabled());
         mute_12(rig)->click(); // not connected below version 2.0: nothing is sent
         QCOMPARE(rig.box[0].frames().size(), 0);
@@ -86,7 +70,7 @@ private slots:
         rig.link_up(); // staying up announces nothing
         QCOMPARE(connections.count(), 1);
         rig.probe.tick();
-        QCOMPARE(link_status(rig), QString("Fault|color: red"));
+        QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Fault|color: red"));
         rig.link_up();
         QCOMPARE(connections.count(), 2);
     }
@@ -103,11 +87,10 @@ private slots:
         QList<QByteArray> sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(settings_in(sent[0]).mute, uint8_t(1));
-        QVERIFY(ack_timer.isActive());
-        QVERIFY(ack_timer.isSingleShot());
+        QVERIFY(ack_timer.isActive() && ack_timer.isSingleShot());
         QCOMPARE(ack_timer.interval(), 3000);
 
-        rig.box[0].send(status_430(status::flag::ack));
+        rig.box[0].send(status_430(0x80));
         sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(settings_in(sent[0]).mute, uint8_t(0));
@@ -115,7 +98,7 @@ private slots:
 
         QMetaObject::invokeMethod(const_cast<QTimer*>(&ack_timer), "timeout");
         QCOMPARE(rig.box[0].frames().size(), 1);
-        rig.box[0].send(status_430(status::flag::ack));
+        rig.box[0].send(status_430(0x80));
         QVERIFY(!ack_timer.isActive()); // acknowledged, nothing waits
         QCOMPARE(rig.box[0].frames(50).size(), 0);
 
@@ -140,14 +123,14 @@ private slots:
         Log_capture log;
         rig.box[0].unplug();
         QTest::qWait(100);
-        QCOMPARE(log.lines().filter("serial port lost:").size(), 1);
+        QCOMPARE(log.lines.filter("serial port lost:").size(), 1);
         rig.probe.tick();
         rig.probe.tick();
-        QCOMPARE(log.lines().filter("serial port").size(), 1); // failed tries stay silent
+        QCOMPARE(log.lines.filter("serial port").size(), 1); // failed tries stay silent
 
         Box_end back(0);
         rig.probe.tick();
-        QCOMPARE(log.lines().filter("serial port back:"), QStringList{"serial port back: ttyUSB0"});
+        QCOMPARE(log.lines.filter("serial port back:"), QStringList{"serial port back: ttyUSB0"});
         back.send(status_430());
         rig.probe.tick();
         mute_12(rig)->click();
@@ -159,8 +142,8 @@ private slots:
         Rig rig;
         Log_capture log;
         QVERIFY(!rig.probe.serial_port().open_port("ttyUSB7", 115200));
-        QCOMPARE(log.lines().size(), 1);
-        QVERIFY2(log.lines()[0].startsWith("\"ttyUSB7\" Failed to open port: \""), qPrintable(log.lines()[0]));
+        QCOMPARE(log.lines.size(), 1);
+        QVERIFY2(log.lines[0].startsWith("\"ttyUSB7\" Failed to open port: \""), qPrintable(log.lines[0]));
     }
 };
 

@@ -4,10 +4,6 @@
 #include "harness.h"
 #include "stand_in_ports.h"
 
-#include <QProcess>
-#include <QSettings>
-#include <QTemporaryDir>
-
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -62,11 +58,8 @@ private slots:
     void runs_switches_and_saves_on_close()
     {
         clear_settings_store();
-        QTemporaryDir dir;
-        QProcess box;
-        box.start(BOXSIM_PATH, {"--model", "430", "--rate", "20", "--link", dir.filePath("box")});
-        QTRY_VERIFY(QFile::exists(dir.filePath("box")));
-        QVERIFY(stand_in_ports::place(0, QFileInfo(dir.filePath("box")).symLinkTarget()));
+        Boxsim box({"--model", "430", "--rate", "20"});
+        QVERIFY(stand_in_ports::place(0, box.pty()));
 
         QProcess tool;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -79,9 +72,9 @@ private slots:
             return log.split('\n').contains(line);
         };
         QTRY_VERIFY_WITH_TIMEOUT(logged("byte_received is ok"), 6000); // the 2000 ms watchdog ran
-        box.write("431\n");
+        box.process.write("431\n");
         QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 431"), 3000);
-        box.write("430\n");
+        box.process.write("430\n");
         QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 430"), 3000);
 
         bool closed = false; // once: QTRY_VERIFY evaluates its condition once more at the end
@@ -90,11 +83,8 @@ private slots:
         QCOMPARE(tool.exitCode(), 0);
         logged(QString());
         QVERIFY2(log.endsWith("SettingsWrite\nDestructor MainWindow\n"), qPrintable(log.right(200)));
-        QSettings store(store_path("mirelo_serial_port_431"), QSettings::IniFormat);
-        QCOMPARE(store.value("SerialPort/SerialPort"), QVariant(0));
-        QVERIFY(store.value("MainWindow/pos").toPoint() != QPoint());
-        box.kill();
-        box.waitForFinished();
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(0));
+        QVERIFY(stored("mirelo_serial_port_431", "MainWindow/pos").toPoint() != QPoint());
     }
 };
 

@@ -3,16 +3,6 @@
 #include "harness.h"
 
 #include <QComboBox>
-#include <QSettings>
-
-namespace {
-
-QVariant stored(const char* organisation, const char* key)
-{
-    return QSettings(store_path(organisation), QSettings::IniFormat).value(key);
-}
-
-} // namespace
 
 class Tst_switch : public QObject
 {
@@ -26,7 +16,7 @@ private slots:
 
     void port_choice_crosses_both_ways()
     {
-        QSettings(store_path("mirelo_serial_port_431"), QSettings::IniFormat).setValue("SerialPort/SerialPort", 1);
+        store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
         Rig rig;
         MainWindow_431& w431 = rig.probe.w431();
         auto* ports_431 = w431.findChild<QComboBox*>("comboBox_SerialPort");
@@ -34,7 +24,7 @@ private slots:
         rig.box[1].send(status_431());
         QVERIFY(w431.isVisible() && !rig.window.isVisible());
         QCOMPARE(
-            log.lines(),
+            log.lines,
             (QStringList{"serial port closed", "serial port closed", "write 0", "SettingsWrite", "serial port closed",
                          "write 1", "SettingsWrite", "serial port closed", "write 1", "SettingsWrite", "emit to 431"}));
         QCOMPARE(ports_431->currentIndex(), 1);
@@ -50,19 +40,6 @@ private slots:
         rig.probe.tick();
         rig.window.findChild<QComboBox*>("comboBox_Out_Gr_1")->activated(4);
         QCOMPARE(rig.box[0].frames().size(), 1);
-    }
-
-    // Several frames in one chunk: every change of model switches, the last one wins.
-    void alternating_models_in_one_chunk()
-    {
-        Rig rig;
-        Log_capture log;
-        QByteArray chunk;
-        for (const status::Values& s : {status_431(), status_430(), status_431()})
-            chunk += frame::build_status_frame(status::encode(s));
-        rig.box[0].send(chunk);
-        QCOMPARE(log.lines().filter("emit to"), (QStringList{"emit to 431", "emit to 430", "emit to 431"}));
-        QVERIFY(rig.probe.w431().isVisible() && !rig.window.isVisible());
     }
 };
 

@@ -1,3 +1,4 @@
+// The model-430 window as the owner of everything: construction, connections, the store, the window switch.
 #include "mainwindow.h"
 
 #include "audio.h"

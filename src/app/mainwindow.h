@@ -1,5 +1,7 @@
 #pragma once
 
+// The model-430 window, which also owns the models, the decoder, the transport and the model-431 window.
+
 #include "frame_codec.h"
 
 #include <QByteArray>

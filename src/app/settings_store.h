@@ -1,5 +1,7 @@
 #pragma once
 
+// The per-user store of each window: its port index and its position.
+
 #include <QPoint>
 #include <QString>
 

@@ -1,3 +1,4 @@
+// The table-driven CRC-16 of every frame, four bytes per step.
 #include "crc16.h"
 
 #include <array>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The CRC-16 of every frame, in both directions.
+
 #include <cstddef>
 #include <cstdint>
 

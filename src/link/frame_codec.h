@@ -1,5 +1,7 @@
 #pragma once
 
+// The frame envelope in both directions: building, checking and assembling frames.
+
 #include "settings_bytes.h"
 
 #include <QByteArray>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial transport with its one-frame-outstanding queue.
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>

@@ -1,3 +1,4 @@
+// The audio settings slots: store, log, announce; the group guard and the mute bits.
 #include "audio.h"
 
 #include <QDebug>

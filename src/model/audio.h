@@ -1,5 +1,7 @@
 #pragma once
 
+// The audio routing and mute settings model.
+
 #include "settings_bytes.h"
 
 #include <QObject>

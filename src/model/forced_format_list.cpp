@@ -1,3 +1,4 @@
+// The names of the formats a model-430 box can be forced to output.
 #include "forced_format_list.h"
 
 const QStringList forced_format_list = {

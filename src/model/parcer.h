@@ -1,5 +1,7 @@
 #pragma once
 
+// The status decoder.
+
 #include "settings_bytes.h"
 
 #include <QObject>

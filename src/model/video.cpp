@@ -1,3 +1,4 @@
+// The payload identifier decode tables, the forced-format rule and the HDMI resolution.
 #include "video.h"
 
 #include "status_style.h"

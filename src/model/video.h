@@ -1,5 +1,7 @@
 #pragma once
 
+// The video status and settings model.
+
 #include "settings_bytes.h"
 
 #include <QObject>

@@ -1,3 +1,4 @@
+// The model-431 window: port panel, status display, embedding controls and its store.
 #include "mainwindow_431.h"
 #include "ui_mainwindow_431.h"
 

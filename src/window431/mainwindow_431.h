@@ -1,5 +1,7 @@
 #pragma once
 
+// The model-431 window.
+
 #include <QMainWindow>
 
 #include <cstdint>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The serial port panel's lists and reopening, shared by both windows.
+
 class QComboBox;
 class Serial_port;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// Status styling both windows use: colours, bounds-checked text tables, labels touched only when they change.
+
 #include <QString>
 
 #include <cstddef>

@@ -8,23 +8,30 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
 
 QString stand_in_ports_problem;
-QStringList captured;
+Log_capture* capturing = nullptr;
 QtMessageHandler previous_handler = nullptr;
 
 void capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtDebugMsg)
-        captured.append(message);
-    else if (previous_handler)
+        capturing->lines.append(message);
+    else
         previous_handler(type, context, message);
+}
+
+QString store_path(const char* organisation)
+{
+    return qEnvironmentVariable("XDG_CONFIG_HOME") + '/' + organisation + ".conf";
 }
 
 } // namespace
@@ -42,9 +49,14 @@ void clear_settings_store()
     QDir().mkpath(dir);
 }
 
-QString store_path(const char* organisation)
+QVariant stored(const char* organisation, const char* key)
 {
-    return qEnvironmentVariable("XDG_CONFIG_HOME") + '/' + organisation + ".conf";
+    return QSettings(store_path(organisation), QSettings::IniFormat).value(key);
+}
+
+void store(const char* organisation, const char* key, const QVariant& value)
+{
+    QSettings(store_path(organisation), QSettings::IniFormat).setValue(key, value);
 }
 
 Box_end::Box_end(int index)
@@ -98,10 +110,7 @@ void Box_end::unplug()
 
 Settings_values settings_in(const QByteArray& frame)
 {
-    const frame::Settings_frame parsed = frame::parse_settings_frame(frame);
-    if (parsed.check != frame::Settings_frame::Check::ok)
-        qWarning() << "not a settings frame:" << frame.toHex();
-    return parsed.values;
+    return frame::parse_settings_frame(frame).values;
 }
 
 status::Values status_430(uint8_t flags)
@@ -125,6 +134,42 @@ status::Values status_431(uint8_t flags)
     return s;
 }
 
+Boxsim::Boxsim(const QStringList& options)
+{
+    process.start(BOXSIM_PATH, options + QStringList{"--link", dir.filePath("box")});
+    QTRY_VERIFY(QFile::exists(dir.filePath("box")));
+}
+
+Boxsim::~Boxsim()
+{
+    close(fd);
+    process.kill();
+    process.waitForFinished();
+}
+
+QList<status::Values> Boxsim::frames(int ms)
+{
+    if (fd < 0)
+        fd = open(QFile::encodeName(pty()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QList<status::Values> out;
+    QElapsedTimer clock;
+    for (clock.start(); clock.elapsed() < ms;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char byte;
+        while (read(fd, &byte, 1) == 1)
+            if (assembler.push(static_cast<uint8_t>(byte)) == frame::Assembler::Result::frame_ok) {
+                out << status::Values{};
+                status::decode(assembler.payload(), out.last());
+            }
+    }
+    return out;
+}
+
+void Boxsim::send(const QByteArray& bytes)
+{
+    QCOMPARE(write(fd, bytes.constData(), bytes.size()), bytes.size());
+}
+
 Rig::Rig()
 {
     probe.link_timer().stop();
@@ -140,18 +185,13 @@ void Rig::link_up(const status::Values& status)
 
 Log_capture::Log_capture()
 {
-    captured.clear();
+    capturing = this;
     previous_handler = qInstallMessageHandler(capture);
 }
 
 Log_capture::~Log_capture()
 {
     qInstallMessageHandler(previous_handler);
-}
-
-QStringList Log_capture::lines() const
-{
-    return captured;
 }
 
 QMap<QString, QString> labels(const QWidget& window, const QStringList& changes)
@@ -173,8 +213,8 @@ void choose(QWidget* control, int index)
     if (auto* combo = qobject_cast<QComboBox*>(control)) {
         combo->setCurrentIndex(index);
         emit combo->activated(index);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-        button->click();
+    } else {
+        qobject_cast<QAbstractButton*>(control)->click();
     }
 }
 
@@ -199,6 +239,23 @@ QWidget* control(QWidget& window, const QString& group, const QString& caption)
         }
     }
     return nullptr;
+}
+
+void check_control(Rig& rig, QWidget& window, const status::Values& status)
+{
+    QFETCH(QString, group);
+    QFETCH(QString, caption);
+    QFETCH(int, choice);
+    QFETCH(int, offset);
+    QFETCH(int, value);
+    QWidget* const picked = control(window, group, caption);
+    QVERIFY2(picked, qPrintable(caption));
+    choose(picked, choice);
+    const QList<QByteArray> sent = rig.box[0].frames();
+    QCOMPARE(sent.size(), 1);
+    QByteArray expected = frame::build_settings_frame(status.device_id, status.settings);
+    expected[offset] = static_cast<char>(value);
+    QCOMPARE(sent[0].left(sent[0].size() - 2).toHex(), expected.left(expected.size() - 2).toHex());
 }
 
 int main(int argc, char** argv)

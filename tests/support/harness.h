@@ -11,6 +11,8 @@
 #include "status_layout.h"
 
 #include <QApplication>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // Each test file ends with TAVOLINK_TEST(its class); the one main() runs it. Tests that need
@@ -22,9 +24,11 @@ QString stand_in_problem();
 #define REQUIRE_STAND_IN_PORTS() if (!stand_in_problem().isEmpty()) QSKIP(qPrintable(stand_in_problem()))
 // clang-format on
 
-// The private per-user store every test runs with: emptied, and a window's store file.
+// The private per-user store every test runs with: emptied, and read or written as a file,
+// by the window's organisation name and a "group/key".
 void clear_settings_store();
-QString store_path(const char* organisation);
+QVariant stored(const char* organisation, const char* key);
+void store(const char* organisation, const char* key, const QVariant& value);
 
 // The box's end of stand-in port `index`: status frames go in, settings frames come out.
 class Box_end
@@ -53,9 +57,31 @@ private:
 Settings_values settings_in(const QByteArray& frame);
 
 // A model-430 status with an input (HD, 1080p50), or a model-431 status with one; the
-// box's routing is the default one.
-status::Values status_430(uint8_t flags = status::flag::pid_present);
-status::Values status_431(uint8_t flags = status::flag::hdmi_input);
+// box's routing is the default one. Flag bits as the box sends them: 0x80 acknowledgement,
+// 0x40 CRC count reset, 0x20 payload identifier, 0x10 CRC errors (430); 0x01 input and
+// bits 3-1 audio channels (431).
+status::Values status_430(uint8_t flags = 0x20);
+status::Values status_431(uint8_t flags = 0x01);
+
+// boxsim as a process, on a pseudo-terminal of its own; frames() reads that line itself.
+class Boxsim
+{
+public:
+    explicit Boxsim(const QStringList& options);
+    ~Boxsim();
+
+    QString pty() const { return QFileInfo(dir.filePath("box")).symLinkTarget(); }
+
+    // The status frames with a good CRC that arrive within `ms`.
+    QList<status::Values> frames(int ms = 150);
+    void send(const QByteArray& bytes);
+    QProcess process;
+
+private:
+    QTemporaryDir dir;
+    int fd = -1;
+    frame::Assembler assembler;
+};
 
 // The one place that reaches inside the tool, for what no door shows.
 struct MainWindow_probe
@@ -91,7 +117,7 @@ struct Log_capture
 {
     Log_capture();
     ~Log_capture();
-    QStringList lines() const;
+    QStringList lines;
 };
 
 // Every status label of a window as "text|style sheet", by object name; with `changes`
@@ -102,3 +128,6 @@ QMap<QString, QString> labels(const QWidget& window, const QStringList& changes 
 // a group box titled `group`; and the user picking item `index` of it, or clicking it.
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
 void choose(QWidget* control, int index);
+
+// Rows (group, caption, choice, offset, value): one frame, `value` at `offset`, else `status`.
+void check_control(Rig& rig, QWidget& window, const status::Values& status);
