@@ -89,12 +89,7 @@ exec 3<&0
 box_pid=$!
 exec 3<&-
 
-for _ in $(seq 50); do
-    [[ -L $work/box ]] && break
-    kill -0 "$box_pid" 2>/dev/null || die "boxsim stopped before creating its pseudo-terminal"
-    sleep 0.1
-done
-pty=$(readlink "$work/box") || die "boxsim did not create its pseudo-terminal"
+pty=$(stand_in_box_pty "$work/box" "$box_pid") || die "no pseudo-terminal from boxsim"
 
 echo "demo.sh: model $model box on $pty, shown to the tool as $port; type 'help' for box commands" >&2
 status=0

@@ -101,12 +101,7 @@ filter_pid=$!
 "$boxsim" --model 430 --rate "$line_rate" --noise 1% --seed "$seed" --link "$work/box" -v \
     </dev/null >"$work/box.fifo" 2>&1 &
 box_pid=$!
-for _ in $(seq 50); do
-    [[ -L $work/box ]] && break
-    kill -0 "$box_pid" 2>/dev/null || die "boxsim stopped before creating its pseudo-terminal"
-    sleep 0.1
-done
-pty=$(readlink "$work/box") || die "boxsim did not create its pseudo-terminal"
+pty=$(stand_in_box_pty "$work/box" "$box_pid") || die "no pseudo-terminal from boxsim"
 
 # The innermost shell records the tool's process id and display before it becomes the tool.
 mkdir -p "$work/config"

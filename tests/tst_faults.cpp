@@ -17,15 +17,11 @@ QByteArray corrupted(const status::Values& status)
 
 } // namespace
 
-class Tst_faults : public QObject
+class Tst_faults : public Tool_test
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
-
-    void init() { clear_settings_store(); }
 
     // Acknowledgement, "reset done" and another model's identifier, all in a broken frame.
     void corrupted_frame_acknowledges_resets_and_switches_nothing()

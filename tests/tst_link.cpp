@@ -17,15 +17,11 @@ QCheckBox* mute_12(Rig& rig)
 
 } // namespace
 
-class Tst_link : public QObject
+class Tst_link : public Tool_test
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
-
-    void init() { clear_settings_store(); }
 
     void opens_at_115200_and_starts_the_watchdog()
     {

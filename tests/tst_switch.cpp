@@ -4,15 +4,11 @@
 
 #include <QComboBox>
 
-class Tst_switch : public QObject
+class Tst_switch : public Tool_test
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
-
-    void init() { clear_settings_store(); }
 
     void port_choice_crosses_both_ways()
     {

@@ -11,15 +11,11 @@
 
 Q_DECLARE_METATYPE(status::Values)
 
-class Tst_window430 : public QObject
+class Tst_window430 : public Tool_test
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
-
-    void init() { clear_settings_store(); }
 
     void display_data()
     {

@@ -15,15 +15,11 @@ const QString cleared = "(rate|type|resolution|frame|mapping|aud_channels|aud_fr
 
 } // namespace
 
-class Tst_window431 : public QObject
+class Tst_window431 : public Tool_test
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
-
-    void init() { clear_settings_store(); }
 
     void display_data()
     {

@@ -36,6 +36,18 @@ stand_in_first_port() {
     printf '%s\n' "$port"
 }
 
+# stand_in_box_pty LINK BOX_PID
+# Prints the pseudo-terminal boxsim (running as BOX_PID) links at LINK, once it is there.
+stand_in_box_pty() {
+    local link=$1 box_pid=$2
+    for _ in $(seq 50); do
+        [[ -L $link ]] && break
+        kill -0 "$box_pid" 2>/dev/null || { echo "boxsim stopped before creating its pseudo-terminal" >&2; return 1; }
+        sleep 0.1
+    done
+    readlink "$link" || { echo "boxsim did not create its pseudo-terminal" >&2; return 1; }
+}
+
 # stand_in_exec NAME PTY PORT PROGRAM [ARGUMENTS...]
 # Runs PROGRAM in a new namespace (from stand_in_namespace_command) with PTY over PORT.
 # NAME prefixes the messages. Exit status 125: the bind mount failed; otherwise PROGRAM's.

@@ -12,22 +12,15 @@
 struct Bank_routing
 {
     uint8_t input_sel = 0;
-    uint8_t output_12 = 0;
-    uint8_t output_34 = 0;
-    uint8_t output_56 = 0;
-    uint8_t output_78 = 0;
+    uint8_t output_12 = 0, output_34 = 0, output_56 = 0, output_78 = 0; // source of each output pair
 };
 
 // Both models: Group A and Group B, the source of each of their four pairs, the mutes.
 struct Group_routing
 {
-    uint8_t out_group_1 = 0;
-    uint8_t out_group_2 = 0;
-    uint8_t output_12_2 = 0;
-    uint8_t output_34_2 = 0;
-    uint8_t output_56_2 = 0;
-    uint8_t output_78_2 = 0;
-    uint8_t mute = 0; // bit 0 pair 1/2 ... bit 3 pair 7/8
+    uint8_t out_group_1 = 0, out_group_2 = 0;                                   // Group A, Group B
+    uint8_t output_12_2 = 0, output_34_2 = 0, output_56_2 = 0, output_78_2 = 0; // source of each pair
+    uint8_t mute = 0;                                                           // bit 0 pair 1/2 ... bit 3 pair 7/8
 };
 
 struct Audio_settings : Bank_routing, Group_routing

@@ -58,13 +58,10 @@ constexpr uint8_t channels_mask = 0x07;
 // The description of a model-431 HDMI input, as the codes it reports, in payload order.
 struct Hdmi_codes
 {
-    uint8_t format = 0;
-    uint8_t frame = 0;
-    uint8_t scan = 0;
-    uint8_t mapping = 0;
-    uint8_t depth = 0;
-    uint8_t audio_freq = 0;
-    uint8_t rate = 0;
+    uint8_t format = 0, frame = 0, scan = 0; // the picture
+    uint8_t mapping = 0, depth = 0;          // its colour
+    uint8_t audio_freq = 0;                  // its audio
+    uint8_t rate = 0;                        // the link
 };
 
 // One status frame's payload by name. Fields of the other model are left alone by the
@@ -73,8 +70,7 @@ struct Values
 {
     uint8_t protocol_version = 0x30;
     uint16_t device_id = 0;
-    uint8_t variant = 0;
-    uint8_t flags = 0;
+    uint8_t variant = 0, flags = 0;
     uint16_t status_word = 0;
     uint8_t sdi_rate = 0; // model 430: of the input; model 431: of the output
     // model 430

@@ -25,8 +25,7 @@ public:
     uint16_t status_word = 0;
     uint8_t audio_groups = 0;
     uint16_t device_id = 0;
-    uint8_t device_variant = 0;
-    uint8_t status_flags = 0;
+    uint8_t device_variant = 0, status_flags = 0;
     bool crc_ok = false;
     Video* video;
     uint16_t previous_device_id; // of the last frame that passed its CRC check

@@ -22,21 +22,15 @@ public:
     Video(QLabel* type_label, QLabel* resolution_label, QLabel* frame_label, QLabel* mapping_label,
           QCheckBox* format_enable_box);
 
-    uint8_t input_detected = 0;
-    uint8_t sdi_rate = 0;
+    uint8_t input_detected = 0, sdi_rate = 0;
     uint8_t pid[4] = {0, 0, 0, 0};
-    uint8_t pid_detected = 0;
-    uint8_t crc_err = 0;
+    uint8_t pid_detected = 0, crc_err = 0;
     uint16_t crc_err_count = 0;
-    uint8_t crc_errors_reset = 0;
+    uint8_t crc_errors_reset = 0; // requested, and neither done nor given up yet
     uint8_t resolution = 0;
-    uint8_t hdmi_format = 0;
-    uint8_t hdmi_frame = 0;
-    uint8_t hdmi_scan = 0;
-    uint8_t hdmi_mapping = 0;
-    uint8_t hdmi_depth = 0;
-    uint8_t hdmi_audio_freq = 0;
-    uint8_t hdmi_rate = 0;
+    // A model-431 HDMI input, as the codes the box reports.
+    uint8_t hdmi_format = 0, hdmi_frame = 0, hdmi_scan = 0, hdmi_mapping = 0, hdmi_depth = 0;
+    uint8_t hdmi_audio_freq = 0, hdmi_rate = 0;
     QLabel* type_label;
     QLabel* resolution_label;
     QLabel* frame_label;

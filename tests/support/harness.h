@@ -30,6 +30,18 @@ void clear_settings_store();
 QVariant stored(const char* organisation, const char* key);
 void store(const char* organisation, const char* key, const QVariant& value);
 
+// Tests of the running tool: they need the stand-in ports and each starts from an empty store.
+class Tool_test : public QObject
+{
+    Q_OBJECT
+
+private slots:
+
+    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
+
+    void init() { clear_settings_store(); }
+};
+
 // The box's end of stand-in port `index`: status frames go in, settings frames come out.
 class Box_end
 {

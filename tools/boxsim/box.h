@@ -48,12 +48,8 @@ struct Rx_event
 
 struct Stats
 {
-    quint64 frames = 0;
-    quint64 corrupted = 0;
-    quint64 noise_bytes = 0;
-    quint64 applied = 0;
-    quint64 rejected = 0;
-    quint64 stray_bytes = 0;
+    quint64 frames = 0, corrupted = 0, noise_bytes = 0; // status frames sent
+    quint64 applied = 0, rejected = 0, stray_bytes = 0; // what came from the host
 };
 
 class Box
