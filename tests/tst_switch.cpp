@@ -27,15 +27,15 @@ private slots:
         QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort"), QVariant(1));
         QCOMPARE(stored("mirelo_serial_port", "MainWindow/pos"), QVariant(w431.pos()));
 
-        // The user moves the model-431 window to the other port; the box there is a 430.
-        ports_431->setCurrentIndex(0);
-        rig.box[0].send(status_430());
+        // Back on the same line: the model-430 window rescans, then takes the other window's index.
+        rig.box[1].send(status_430());
         QVERIFY(rig.window.isVisible() && !w431.isVisible());
-        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentIndex(), 0);
-        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(0));
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentIndex(), 1);
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(1));
+        rig.box[1].send(status_430());
         rig.probe.tick();
         rig.window.findChild<QComboBox*>("comboBox_Out_Gr_1")->activated(4);
-        QCOMPARE(rig.box[0].frames().size(), 1);
+        QCOMPARE(rig.box[1].frames().size(), 1);
     }
 };
 
