@@ -37,6 +37,8 @@ private slots:
         row("12G input", [](auto& s) { s.sdi_rate = 3; }, {"rate=12G|color: green"});
         row("variant 7", [](auto& s) { s.variant = 7; }, {"device=MRL-QDC-430 (7)|"});
         row("version 1.1", [](auto& s) { s.protocol_version = 0x11; }, {"protocol_ver=1.1, Ok|color: green"});
+        row("version 3.1", [](auto& s) { s.protocol_version = 0x31; },
+            {"protocol_ver=3.1, Version mistmatch|color: red"});
         row("version 2.1", [](auto& s) { s.protocol_version = 0x21; },
             {"protocol_ver=2.1, Version mistmatch|color: red"});
         row("forced format on", [](auto& s) { s.settings.manual_fmt_enable = 1; },

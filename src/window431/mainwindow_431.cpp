@@ -9,6 +9,7 @@
 #include "port_list.h"
 #include "serial_port.h"
 #include "settings_store.h"
+#include "status_layout.h"
 #include "status_style.h"
 #include "video.h"
 
@@ -211,7 +212,7 @@ void MainWindow_431::update_MainWindow_431()
 
 void MainWindow_431::show_audio_status()
 {
-    const unsigned channels = (parcer->status_flags >> 1) & 0x07u;
+    const unsigned channels = (parcer->status_flags >> status::flag::channels_shift) & status::flag::channels_mask;
     show_status(ui->label_aud_channels, table_text(channel_texts, channels),
                 channels == 0 ? status_style::grey : status_style::green);
     const unsigned frequency = video->hdmi_audio_freq;
