@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-// The layout of one fuzz input, shared by the target, the corpus generator and the replay.
+// The layout of one fuzz input, shared by both targets, the corpus generator and the replay.
 //
 // An input is a list of steps. Wire bytes are read from its front and control bytes from
 // its back, the layout of libFuzzer's FuzzedDataProvider: a mutation among the wire bytes
@@ -17,14 +17,19 @@
 //   framed step: the next `size` wire bytes are a payload, sent as a box-to-host frame
 //                with a correct CRC, in chunks of (flags >> split_shift) bytes (0: one chunk).
 // Fuzzers seldom guess a CRC; framed steps let arbitrary payloads past the check.
+// Two flag bits name events that follow the step; each target gives them its own meaning.
 namespace fuzz_input {
 
 constexpr uint8_t step_framed = 0x01;
-constexpr uint8_t step_watchdog = 0x02;    // after the step, one link-timer tick
-constexpr uint8_t step_ack_timeout = 0x04; // after the step, the acknowledgement timer expires
+constexpr uint8_t step_event_1 = 0x02;
+constexpr uint8_t step_event_2 = 0x04;
 constexpr int split_shift = 3;
 constexpr int max_split = 0xFF >> split_shift;
 constexpr std::size_t max_raw_chunk = 256;
+
+// The window target: one link-timer tick; the acknowledgement timer expires.
+constexpr uint8_t step_watchdog = step_event_1;
+constexpr uint8_t step_ack_timeout = step_event_2;
 
 // Reads an input; past its end every read yields nothing, so any byte string is valid.
 class Reader
@@ -61,7 +66,7 @@ private:
 class Builder
 {
 public:
-    // `events`: step_watchdog and/or step_ack_timeout, after the last chunk.
+    // `events` (step_event_1 and/or step_event_2) follow the last chunk.
     void raw(const QByteArray& bytes, uint8_t events = 0)
     {
         for (int at = 0; at < bytes.size(); at += static_cast<int>(max_raw_chunk)) {
@@ -85,6 +90,9 @@ public:
              payload);
     }
 
+    // Events after the last step, for the window target.
+    void events(uint8_t events) { controls[last_flags] |= events; }
+
     QByteArray bytes() const
     {
         QByteArray out = wire;
@@ -96,6 +104,7 @@ public:
 private:
     void step(uint8_t flags, uint8_t size, const QByteArray& bytes)
     {
+        last_flags = controls.size();
         controls.push_back(flags);
         controls.push_back(size);
         wire.append(bytes);
@@ -103,6 +112,7 @@ private:
 
     QByteArray wire;
     std::vector<uint8_t> controls;
+    std::size_t last_flags = 0;
 };
 
 } // namespace fuzz_input

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the receive path for the given number of seconds (default 60): builds the
 # libFuzzer target with clang, AddressSanitizer and UBSan in build-fuzz/, and runs it on
-# build-fuzz/fuzz-run/corpus, a working corpus that starts from fuzz/corpus and keeps
+# build-fuzz/fuzz-run/corpus, a working corpus that starts from fuzz/corpus/window and keeps
 # what earlier runs found. Crash, leak and timeout inputs go to build-fuzz/fuzz-run/findings/;
 # fuzz/corpus itself is never written.
 #   scripts/fuzz.sh [seconds]
@@ -23,12 +23,12 @@ fuzzer="$build_dir/fuzz/receive_path_fuzz"
 
 # Debug for Qt's own assertions in its inline code, -O1 for speed.
 CC=clang CXX=clang++ cmake -S "$tavolink_root" -B "$build_dir" \
-    -DTAVOLINK_FUZZ=ON -DTAVOLINK_BUILD_TESTS=OFF \
+    -DTAVOLINK_FUZZ=ON -DBUILD_TESTING=OFF \
     -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1"
 cmake --build "$build_dir" -j "$(nproc)" --target receive_path_fuzz
 
 mkdir -p "$run_dir/corpus" "$run_dir/findings"
-cp "$tavolink_root"/fuzz/corpus/* "$run_dir/corpus/"
+cp "$tavolink_root"/fuzz/corpus/window/* "$run_dir/corpus/"
 log="$run_dir/fuzz-$(date +%Y%m%d-%H%M%S).log"
 
 export ASAN_OPTIONS=detect_leaks=1
