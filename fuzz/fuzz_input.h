@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings_bytes.h"
+
 #include <QByteArray>
 
 #include <algorithm>
@@ -30,6 +32,27 @@ constexpr std::size_t max_raw_chunk = 256;
 // The window target: one link-timer tick; the acknowledgement timer expires.
 constexpr uint8_t step_watchdog = step_event_1;
 constexpr uint8_t step_ack_timeout = step_event_2;
+
+// The decoder target. A user action: one more control byte picks it, one more wire byte
+// is its value. A settings frame: the next 2 + settings_count wire bytes are a device
+// identifier and the settings in wire order, sent to the simulated box in chunks of
+// (flags >> split_shift) bytes, as are the settings frames that user actions cause.
+constexpr uint8_t step_user_action = step_event_1;
+constexpr uint8_t step_settings_frame = step_event_2;
+constexpr std::size_t settings_frame_bytes = 2 + settings_count;
+
+// The decoder target's user actions, by the control byte modulo action_count: Audio's
+// eleven choices and four mutes in declaration order, Video's three controls, and the
+// link coming up, on which the models take the box's settings.
+enum User_action : uint8_t {
+    first_audio_choice = 0, // input_sel_changed ... output_78_2_change
+    first_mute = 11,        // mute_12_change ... mute_78_change
+    format_enable_click = 15,
+    format_choice,
+    crc_reset_click,
+    link_up,
+    action_count
+};
 
 // Reads an input; past its end every read yields nothing, so any byte string is valid.
 class Reader
@@ -92,6 +115,25 @@ public:
 
     // Events after the last step, for the window target.
     void events(uint8_t events) { controls[last_flags] |= events; }
+
+    // The events of the decoder target, after the last step; a user action before a
+    // settings frame, as the target reads them. `split` replaces the step's own.
+    void user_action(uint8_t action, uint8_t value)
+    {
+        events(step_user_action);
+        controls.push_back(action);
+        wire.append(static_cast<char>(value));
+    }
+
+    void settings_frame(uint16_t device_id, const Settings_values& values, int split = 0)
+    {
+        controls[last_flags] = static_cast<uint8_t>((controls[last_flags] & ~(max_split << split_shift))
+                                                    | step_settings_frame | split << split_shift);
+        wire.append(static_cast<char>(device_id >> 8));
+        wire.append(static_cast<char>(device_id & 0xFF));
+        for (Settings_field field : settings_wire_order)
+            wire.append(static_cast<char>(values.*field));
+    }
 
     QByteArray bytes() const
     {

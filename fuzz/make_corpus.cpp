@@ -1,5 +1,5 @@
-// Writes the seed corpus of the fuzz target below the directory given:
-//   make_corpus fuzz/corpus        (writes fuzz/corpus/window)
+// Writes the seed corpora of both fuzz targets below the directory given:
+//   make_corpus fuzz/corpus        (writes fuzz/corpus/window and fuzz/corpus/decoder)
 // Files of other names there (reproducers of past findings) are left alone.
 #include "fuzz_input.h"
 
@@ -175,6 +175,74 @@ bool window_seeds(const QDir& dir)
     return ok;
 }
 
+Settings_values sample_settings()
+{
+    Settings_values values;
+    for (std::size_t i = 0; i < settings_count; ++i)
+        values.*settings_wire_order[i] = static_cast<uint8_t>(0x11 * (i + 1));
+    return values;
+}
+
+bool decoder_seeds(const QDir& dir)
+{
+    using namespace fuzz_input;
+    bool ok = true;
+    {
+        // Settings frames for both models and an unknown device, whole and in chunks.
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()));
+        in.settings_frame(frame::device_id_430, sample_settings());
+        in.framed(status::encode(hdmi_input()));
+        in.settings_frame(frame::device_id_431, sample_settings(), 4);
+        in.raw(QByteArray(1, 'P'));
+        in.settings_frame(0x0000, sample_settings(), 1);
+        ok &= write(dir, "seed-settings-frames", in);
+    }
+    {
+        // Every user action once for each model; each change is sent to the box.
+        fuzz_input::Builder in;
+        const status::Values models[] = {sdi_input(), hdmi_input()};
+        for (const status::Values& model : models) {
+            in.framed(status::encode(model));
+            for (uint8_t action = 0; action < action_count; ++action) {
+                in.raw(QByteArray(1, '\0'));
+                in.user_action(action, static_cast<uint8_t>(action % 3 + 1));
+            }
+        }
+        ok &= write(dir, "seed-user-actions", in);
+    }
+    {
+        // Forced format on at 3G: the tool switches it off and tells the box; the link
+        // comes up and the models take the box's settings.
+        fuzz_input::Builder in;
+        in.framed(status::encode(forced_3g(flag::pid_present)));
+        in.user_action(format_enable_click, 1);
+        in.framed(status::encode(forced_3g(flag::pid_present)), 9);
+        in.user_action(link_up, 0);
+        in.user_action(first_mute, 1);
+        ok &= write(dir, "seed-forced-format", in);
+    }
+    {
+        // A reset requested, then frames with bad CRCs that acknowledge, report the
+        // reset and name the other model: none of that may be acted on.
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()));
+        in.user_action(crc_reset_click, 1);
+        in.raw(with_bad_crc(sdi_input(flag::ack | flag::crc_reset_done | flag::pid_present)));
+        in.raw(with_bad_crc(hdmi_input(flag::ack)));
+        in.framed(status::encode(sdi_input(flag::ack | flag::crc_reset_done)));
+        ok &= write(dir, "seed-bad-crc-not-acted-on", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in_chunks(in, two_frames_in_noise(), 0);
+        in.user_action(first_audio_choice, 1);
+        in.raw_bytewise(status_frame(sdi_input()));
+        ok &= write(dir, "seed-chunks-and-noise", in);
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -185,7 +253,10 @@ int main(int argc, char** argv)
     }
     const QString root = QString::fromLocal8Bit(argv[1]);
     const QDir window(root + QStringLiteral("/window"));
-    if (!QDir().mkpath(window.path()))
+    const QDir decoder(root + QStringLiteral("/decoder"));
+    if (!QDir().mkpath(window.path()) || !QDir().mkpath(decoder.path()))
         return 1;
-    return window_seeds(window) ? 0 : 1;
+    const bool window_ok = window_seeds(window);
+    const bool decoder_ok = decoder_seeds(decoder);
+    return window_ok && decoder_ok ? 0 : 1;
 }

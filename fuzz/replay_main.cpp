@@ -2,7 +2,7 @@
 // corpus, then a fixed set of inputs drawn from a fixed-seed generator (random bytes,
 // mutated seeds, and status frames with valid CRCs around random values, with the
 // target's own events). The same inputs on every run, so ctest catches a regression the
-// fuzzer once got past. Built once per target.
+// fuzzer once got past. Built once per target (fuzz_replay, fuzz_replay_decoder).
 //
 //   fuzz_replay CORPUS_DIR_OR_FILE... [--generated N]
 #include "fuzz_input.h"
