@@ -137,7 +137,8 @@ private:
         append_frame_record(handled, parcer.crc_ok, assembler.payload(), assembler.payload_length());
         fuzz_target::count(parcer.crc_ok ? frames_good_crc : frames_bad_crc);
         ++frames_since_tick;
-        if (parcer.device_id == frame::device_id_430 || parcer.device_id == frame::device_id_431)
+        // A frame with a bad CRC is shown but never switches the window.
+        if (parcer.crc_ok && (parcer.device_id == frame::device_id_430 || parcer.device_id == frame::device_id_431))
             last_model = parcer.device_id;
     }
 
@@ -155,8 +156,8 @@ private:
         stand_in_ports::drain();
     }
 
-    // Exactly one window is shown, the one of the last model that answered; with none
-    // shown the application would quit.
+    // Exactly one window is shown, the one of the last model that answered with a good
+    // CRC; with none shown the application would quit.
     void check_windows()
     {
         const bool model_431 = last_model == frame::device_id_431;
