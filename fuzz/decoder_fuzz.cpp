@@ -360,9 +360,14 @@ private:
 
 } // namespace
 
-std::vector<fuzz_target::Count> fuzz_target::totals = {
-    {"inputs"},       {"frames with good CRC"},          {"with bad CRC"},  {"model switches"},
-    {"user actions"}, {"settings frames for model 430"}, {"for model 431"}, {"for other devices"}};
+std::vector<fuzz_target::Count> fuzz_target::totals = {{"inputs"},
+                                                       {"frames with good CRC"},
+                                                       {"frames with bad CRC"},
+                                                       {"model switches"},
+                                                       {"user actions"},
+                                                       {"settings frames for model 430"},
+                                                       {"settings frames for model 431"},
+                                                       {"settings frames for other devices"}};
 
 void fuzz_target::add_random_events(fuzz_input::Builder& input, const std::function<uint32_t(uint32_t)>& pick)
 {

@@ -178,7 +178,7 @@ private:
 } // namespace
 
 std::vector<fuzz_target::Count> fuzz_target::totals = {
-    {"inputs"}, {"frames with good CRC"}, {"with bad CRC"}, {"window switches"}, {"watchdog ticks"}};
+    {"inputs"}, {"frames with good CRC"}, {"frames with bad CRC"}, {"window switches"}, {"watchdog ticks"}};
 
 void fuzz_target::add_random_events(fuzz_input::Builder& input, const std::function<uint32_t(uint32_t)>& pick)
 {

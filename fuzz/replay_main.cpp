@@ -211,7 +211,7 @@ int main(int argc, char** argv)
     bool reached = true;
     for (const fuzz_target::Count& count : fuzz_target::totals) {
         if (count.value == 0) {
-            std::fprintf(stderr, "%s: the inputs reached no %s\n", argv[0], count.what);
+            std::fprintf(stderr, "%s: no %s in any input\n", argv[0], count.what);
             reached = false;
         }
     }
