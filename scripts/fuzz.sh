@@ -8,6 +8,7 @@
 # window (the default): the whole receive path with both windows, about 30 inputs a second.
 # decoder: the decoding, the models and the settings frames without windows, thousands a second.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
 tavolink_install_missing
 
