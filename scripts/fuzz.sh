@@ -25,9 +25,9 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
 fi
 declare -A executables=([window]=receive_path_fuzz [decoder]=decoder_fuzz)
 executable=${executables[$target]}
-# A decoder input of up to 512 bytes holds a dozen frames and user actions; longer ones
-# would only slow it down.
-declare -A max_lengths=([window]=2048 [decoder]=512)
+# A decoder input of up to 384 bytes holds several frames, whole or byte by byte, and
+# user actions between them; longer ones would halve its speed.
+declare -A max_lengths=([window]=2048 [decoder]=384)
 
 build_dir="$tavolink_root/build-fuzz"
 run_dir="$build_dir/fuzz-run/$target"
