@@ -5,7 +5,7 @@
 # and keeps what earlier runs found. Crash, leak and timeout inputs go to
 # build-fuzz/fuzz-run/TARGET/findings/; fuzz/corpus itself is never written.
 #   scripts/fuzz.sh [window|decoder] [seconds] [libFuzzer options...]
-# window (the default): the whole receive path with both windows, about 30 inputs a second.
+# window (the default): the whole receive path with both windows, a few dozen inputs a second.
 # decoder: the decoding, the models and the settings frames without windows, thousands a second.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
