@@ -1,129 +1,85 @@
-// Writes the seed corpus of the receive-path fuzz target into the directory given:
-//   make_corpus fuzz/corpus
+// Writes the seed corpora of both fuzz targets below the directory given:
+//   make_corpus fuzz/corpus        (writes fuzz/corpus/window and fuzz/corpus/decoder)
 // Files of other names there (reproducers of past findings) are left alone.
 #include "fuzz_input.h"
 
 #include "frame_codec.h"
+#include "status_layout.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 
 #include <cstdio>
-#include <initializer_list>
-#include <utility>
 
 namespace {
 
 using fuzz_input::step_ack_timeout;
 using fuzz_input::step_watchdog;
-
-// Status payload byte offsets, model 430.
-namespace at430 {
-enum {
-    input = 12,
-    rate,
-    pid,
-    crc_count = 18,
-    fmt_enable = 20,
-    fmt,
-    input_sel,
-    out_12,
-    out_34,
-    out_56,
-    out_78,
-    group_a,
-    group_b,
-    pair_12,
-    pair_34,
-    pair_56,
-    pair_78,
-    mute,
-    groups,
-    size
-};
-}
-
-// Model 431.
-namespace at431 {
-enum {
-    rate = 12,
-    hdmi_format,
-    hdmi_frame,
-    hdmi_scan,
-    hdmi_mapping,
-    hdmi_depth,
-    hdmi_audio_freq,
-    hdmi_rate,
-    group_a,
-    group_b,
-    pair_12,
-    pair_34,
-    pair_56,
-    pair_78,
-    mute,
-    size
-};
-}
-
-using Bytes = std::initializer_list<std::pair<int, int>>;
-
-QByteArray payload(int size, uint16_t device_id, uint8_t flags, Bytes bytes)
-{
-    QByteArray out(size, '\0');
-    out[0] = static_cast<char>(frame::host_protocol_version);
-    if (size > 2) {
-        out[1] = static_cast<char>(device_id >> 8);
-        out[2] = static_cast<char>(device_id & 0xFF);
-    }
-    if (size > 4)
-        out[4] = static_cast<char>(flags);
-    for (const auto& byte : bytes)
-        out[byte.first] = static_cast<char>(byte.second);
-    return out;
-}
+namespace flag = status::flag;
 
 // A model-430 box with a 1080i input, two audio groups and the default routing.
-QByteArray sdi_input(uint8_t flags = 0x20, Bytes extra = {})
+status::Values sdi_input(uint8_t flags = flag::pid_present)
 {
-    QByteArray out = payload(at430::size, frame::device_id_430, flags,
-                             {{at430::input, 1},
-                              {at430::pid, 0x85},
-                              {at430::pid + 1, 0xC9},
-                              {at430::pid + 3, 0x01},
-                              {at430::out_34, 1},
-                              {at430::out_56, 2},
-                              {at430::out_78, 3},
-                              {at430::group_b, 1},
-                              {at430::pair_34, 1},
-                              {at430::pair_56, 2},
-                              {at430::pair_78, 3},
-                              {at430::groups, 0x03}});
-    for (const auto& byte : extra)
-        out[byte.first] = static_cast<char>(byte.second);
-    return out;
+    status::Values v;
+    v.device_id = frame::device_id_430;
+    v.flags = flags;
+    v.input_detected = 1;
+    v.pid = {0x85, 0xC9, 0x00, 0x01};
+    v.audio_groups = 0x03;
+    static_cast<Bank_routing&>(v.settings) = default_bank_routing;
+    static_cast<Group_routing&>(v.settings) = default_group_routing;
+    return v;
 }
 
 // A model-431 box with an HDMI input and 6-channel 48 kHz audio.
-QByteArray hdmi_input(uint8_t flags = 0x0B)
+status::Values hdmi_input(uint8_t flags = flag::hdmi_input | 5 << flag::channels_shift)
 {
-    return payload(at431::size, frame::device_id_431, flags,
-                   {{at431::rate, 1},
-                    {at431::hdmi_format, 5},
-                    {at431::hdmi_frame, 1},
-                    {at431::hdmi_mapping, 1},
-                    {at431::hdmi_depth, 1},
-                    {at431::hdmi_audio_freq, 3},
-                    {at431::hdmi_rate, 3},
-                    {at431::group_b, 1},
-                    {at431::pair_34, 1},
-                    {at431::pair_56, 2},
-                    {at431::pair_78, 3}});
+    status::Values v;
+    v.device_id = frame::device_id_431;
+    v.flags = flags;
+    v.sdi_rate = 1;
+    v.hdmi = {5, 1, 0, 1, 1, 3, 3};
+    static_cast<Group_routing&>(v.settings) = default_group_routing;
+    return v;
 }
 
-QByteArray status_frame(const QByteArray& payload)
+status::Values forced_3g(uint8_t flags)
 {
-    return frame::build_status_frame(payload);
+    status::Values v = sdi_input(flags);
+    v.sdi_rate = 1;
+    v.settings.manual_fmt_enable = 1;
+    v.settings.manual_format = 4;
+    return v;
+}
+
+QByteArray status_frame(const status::Values& values)
+{
+    return frame::build_status_frame(status::encode(values));
+}
+
+// The two CRC bytes swapped.
+QByteArray with_bad_crc(const status::Values& values)
+{
+    QByteArray frame = status_frame(values);
+    const int last = frame.size() - 1;
+    const char crc_low = frame.at(last);
+    frame[last] = frame.at(last - 1);
+    frame[last - 1] = crc_low;
+    return frame;
+}
+
+// Noise, then two frames with a false start ("P" "P" "R") between.
+QByteArray two_frames_in_noise()
+{
+    return QByteArray("\x00\x52P\x13", 4) + status_frame(sdi_input()) + "PPR" + status_frame(hdmi_input());
+}
+
+// In 7-byte chunks, `events` after each.
+void in_chunks(fuzz_input::Builder& in, const QByteArray& stream, uint8_t events)
+{
+    for (int at = 0; at < stream.size(); at += 7)
+        in.raw(stream.mid(at, 7), events);
 }
 
 bool write(const QDir& dir, const QString& name, const fuzz_input::Builder& input)
@@ -134,8 +90,157 @@ bool write(const QDir& dir, const QString& name, const fuzz_input::Builder& inpu
         std::fprintf(stderr, "make_corpus: cannot write %s\n", qPrintable(file.fileName()));
         return false;
     }
-    std::printf("%-36s %4d bytes\n", qPrintable(name), static_cast<int>(bytes.size()));
+    std::printf("%-44s %4d bytes\n", qPrintable(QDir(dir.path() + "/..").relativeFilePath(file.fileName())),
+                static_cast<int>(bytes.size()));
     return true;
+}
+
+bool window_seeds(const QDir& dir)
+{
+    bool ok = true;
+    {
+        status::Values rate_3g = sdi_input(flag::pid_present | flag::crc_errors);
+        rate_3g.sdi_rate = 1;
+        rate_3g.crc_err_count = 7;
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()), 0, step_watchdog);
+        in.framed(status::encode(rate_3g), 0, step_watchdog);
+        ok &= write(dir, "seed-430-valid", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in.framed(status::encode(hdmi_input()), 0, step_watchdog);
+        ok &= write(dir, "seed-431-valid", in);
+    }
+    {
+        status::Values unknown;
+        unknown.variant = 1;
+        fuzz_input::Builder in;
+        in.framed(status::encode(unknown), 0, step_watchdog);
+        ok &= write(dir, "seed-unknown-device", in);
+    }
+    {
+        QByteArray longest = status::encode(sdi_input());
+        longest.append(QByteArray(frame::max_payload_length - longest.size(), '\x5A'));
+        fuzz_input::Builder in;
+        in.framed(longest, 0, step_watchdog);
+        ok &= write(dir, "seed-longest-frame", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()).left(1), 0, step_watchdog);
+        ok &= write(dir, "seed-shortest-frame", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in.raw(with_bad_crc(sdi_input()), step_watchdog);
+        ok &= write(dir, "seed-bad-crc", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in_chunks(in, two_frames_in_noise(), 0);
+        in.events(step_watchdog);
+        ok &= write(dir, "seed-two-frames-noise", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in.raw_bytewise(status_frame(sdi_input()), step_watchdog);
+        ok &= write(dir, "seed-430-bytewise", in);
+    }
+    {
+        // Lengths the buffers cannot hold (0 and 46), then a short frame to resynchronise on.
+        fuzz_input::Builder in;
+        in.raw(QByteArray("PR\x00PR\x2E", 6) + frame::build_status_frame(status::encode(sdi_input(0)).left(8)),
+               step_watchdog);
+        ok &= write(dir, "seed-bad-lengths", in);
+    }
+    {
+        status::Values no_input = sdi_input(0);
+        no_input.input_detected = 0;
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()), 5, step_watchdog);
+        in.framed(status::encode(hdmi_input()), 0, step_watchdog);
+        in.framed(status::encode(no_input), 3, step_watchdog);
+        ok &= write(dir, "seed-switch-430-431-430", in);
+    }
+    {
+        // Forced format on at 3G: once connected, each frame makes the tool send a settings
+        // frame; then the acknowledgement times out, then the box acknowledges.
+        fuzz_input::Builder in;
+        in.framed(status::encode(forced_3g(flag::pid_present)), 0, step_watchdog);
+        in.framed(status::encode(forced_3g(flag::pid_present)), 0, step_ack_timeout);
+        in.framed(status::encode(forced_3g(flag::ack | flag::crc_reset_done | flag::pid_present)), 0, step_watchdog);
+        ok &= write(dir, "seed-send-ack-timeout", in);
+    }
+    return ok;
+}
+
+Settings_values sample_settings()
+{
+    Settings_values values;
+    for (std::size_t i = 0; i < settings_count; ++i)
+        values.*settings_wire_order[i] = static_cast<uint8_t>(0x11 * (i + 1));
+    return values;
+}
+
+bool decoder_seeds(const QDir& dir)
+{
+    using namespace fuzz_input;
+    bool ok = true;
+    {
+        // Settings frames for both models and an unknown device, whole and in chunks.
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()));
+        in.settings_frame(frame::device_id_430, sample_settings());
+        in.framed(status::encode(hdmi_input()));
+        in.settings_frame(frame::device_id_431, sample_settings(), 4);
+        in.raw(QByteArray(1, 'P'));
+        in.settings_frame(0x0000, sample_settings(), 1);
+        ok &= write(dir, "seed-settings-frames", in);
+    }
+    {
+        // Every user action once for each model; each change is sent to the box.
+        fuzz_input::Builder in;
+        const status::Values models[] = {sdi_input(), hdmi_input()};
+        for (const status::Values& model : models) {
+            in.framed(status::encode(model));
+            for (uint8_t action = 0; action < action_count; ++action) {
+                in.raw(QByteArray(1, '\0'));
+                in.user_action(action, static_cast<uint8_t>(action % 3 + 1));
+            }
+        }
+        ok &= write(dir, "seed-user-actions", in);
+    }
+    {
+        // Forced format on at 3G: the tool switches it off and tells the box; the link
+        // comes up and the models take the box's settings.
+        fuzz_input::Builder in;
+        in.framed(status::encode(forced_3g(flag::pid_present)));
+        in.user_action(format_enable_click, 1);
+        in.framed(status::encode(forced_3g(flag::pid_present)), 9);
+        in.user_action(link_up, 0);
+        in.user_action(first_mute, 1);
+        ok &= write(dir, "seed-forced-format", in);
+    }
+    {
+        // A reset requested, then frames with bad CRCs that acknowledge, report the
+        // reset and name the other model: none of that may be acted on.
+        fuzz_input::Builder in;
+        in.framed(status::encode(sdi_input()));
+        in.user_action(crc_reset_click, 1);
+        in.raw(with_bad_crc(sdi_input(flag::ack | flag::crc_reset_done | flag::pid_present)));
+        in.raw(with_bad_crc(hdmi_input(flag::ack)));
+        in.framed(status::encode(sdi_input(flag::ack | flag::crc_reset_done)));
+        ok &= write(dir, "seed-bad-crc-not-acted-on", in);
+    }
+    {
+        fuzz_input::Builder in;
+        in_chunks(in, two_frames_in_noise(), 0);
+        in.user_action(first_audio_choice, 1);
+        in.raw_bytewise(status_frame(sdi_input()));
+        ok &= write(dir, "seed-chunks-and-noise", in);
+    }
+    return ok;
 }
 
 } // namespace
@@ -146,85 +251,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: make_corpus DIRECTORY\n");
         return 1;
     }
-    const QDir dir(QString::fromLocal8Bit(argv[1]));
-    if (!QDir().mkpath(dir.path()))
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QDir window(root + QStringLiteral("/window"));
+    const QDir decoder(root + QStringLiteral("/decoder"));
+    if (!QDir().mkpath(window.path()) || !QDir().mkpath(decoder.path()))
         return 1;
-    bool ok = true;
-
-    {
-        fuzz_input::Builder in;
-        in.framed(sdi_input(), 0, step_watchdog);
-        in.framed(sdi_input(0x30, {{at430::rate, 1}, {at430::crc_count + 1, 7}}), 0, step_watchdog);
-        ok &= write(dir, "seed-430-valid", in);
-    }
-    {
-        fuzz_input::Builder in;
-        in.framed(hdmi_input(), 0, step_watchdog);
-        ok &= write(dir, "seed-431-valid", in);
-    }
-    {
-        fuzz_input::Builder in;
-        in.framed(payload(12, 0x0000, 0x00, {{3, 1}}), 0, step_watchdog);
-        ok &= write(dir, "seed-unknown-device", in);
-    }
-    {
-        fuzz_input::Builder in;
-        QByteArray longest = sdi_input();
-        longest.append(QByteArray(frame::max_payload_length - longest.size(), '\x5A'));
-        in.framed(longest, 0, step_watchdog);
-        ok &= write(dir, "seed-longest-frame", in);
-    }
-    {
-        fuzz_input::Builder in;
-        in.framed(QByteArray(1, static_cast<char>(frame::host_protocol_version)), 0, step_watchdog);
-        ok &= write(dir, "seed-shortest-frame", in);
-    }
-    {
-        // The two CRC bytes swapped.
-        QByteArray frame = status_frame(sdi_input());
-        const char last = frame.at(frame.size() - 1);
-        frame[frame.size() - 1] = frame.at(frame.size() - 2);
-        frame[frame.size() - 2] = last;
-        fuzz_input::Builder in;
-        in.raw(frame, step_watchdog);
-        ok &= write(dir, "seed-bad-crc", in);
-    }
-    {
-        // Noise, then two frames with a false start ("P" "P" "R") between, in 7-byte chunks.
-        const QByteArray stream =
-            QByteArray("\x00\x52P\x13", 4) + status_frame(sdi_input()) + "PPR" + status_frame(hdmi_input());
-        fuzz_input::Builder in;
-        for (int at = 0; at < stream.size(); at += 7)
-            in.raw(stream.mid(at, 7), at + 7 >= stream.size() ? step_watchdog : 0);
-        ok &= write(dir, "seed-two-frames-noise", in);
-    }
-    {
-        fuzz_input::Builder in;
-        in.raw_bytewise(status_frame(sdi_input()), step_watchdog);
-        ok &= write(dir, "seed-430-bytewise", in);
-    }
-    {
-        // Lengths the buffers cannot hold (0 and 46), then a frame to resynchronise on.
-        fuzz_input::Builder in;
-        in.raw(QByteArray("PR\x00PR\x2E", 6) + status_frame(payload(8, frame::device_id_430, 0, {})), step_watchdog);
-        ok &= write(dir, "seed-bad-lengths", in);
-    }
-    {
-        fuzz_input::Builder in;
-        in.framed(sdi_input(), 5, step_watchdog);
-        in.framed(hdmi_input(), 0, step_watchdog);
-        in.framed(sdi_input(0x00, {{at430::input, 0}}), 3, step_watchdog);
-        ok &= write(dir, "seed-switch-430-431-430", in);
-    }
-    {
-        // Forced format on at 3G: once connected, each frame makes the tool send a settings
-        // frame; then the acknowledgement times out, then the box acknowledges.
-        const Bytes forced_3g = {{at430::rate, 1}, {at430::fmt_enable, 1}, {at430::fmt, 4}};
-        fuzz_input::Builder in;
-        in.framed(sdi_input(0x20, forced_3g), 0, step_watchdog);
-        in.framed(sdi_input(0x20, forced_3g), 0, step_ack_timeout);
-        in.framed(sdi_input(0xE0, forced_3g), 0, step_watchdog);
-        ok &= write(dir, "seed-send-ack-timeout", in);
-    }
-    return ok ? 0 : 1;
+    const bool window_ok = window_seeds(window);
+    const bool decoder_ok = decoder_seeds(decoder);
+    return window_ok && decoder_ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 // off part way, stale payload bytes, the last device seen, the link state) is still
 // reached, because one input holds any number of frames, chunks and timer ticks.
 #include "fuzz_input.h"
+#include "fuzz_support.h"
 #include "fuzz_target.h"
 #include "stand_in_ports.h"
 
@@ -19,12 +20,12 @@
 #include "serial_port.h"
 #include "ui_mainwindow.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QSet>
+#include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -62,44 +63,13 @@ struct MainWindow_probe
 
 namespace {
 
-Fuzz_totals totals;
+using fuzz_support::append_frame_record;
+using fuzz_support::require;
+
+// Indices into fuzz_target::totals.
+enum Total { inputs, frames_good_crc, frames_bad_crc, window_switches, watchdog_ticks };
+
 QString settings_dir;
-
-[[noreturn]] void broken(const char* what)
-{
-    std::fprintf(stderr, "receive path fuzz: broken: %s\n", what);
-    std::fflush(stderr);
-    std::abort();
-}
-
-void require(bool holds, const char* what)
-{
-    if (!holds)
-        broken(what);
-}
-
-// The tool logs several debug lines per frame; at fuzzing speed they would bury
-// everything else. Qt's own warnings are shown, each text once.
-void filter_messages(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type == QtDebugMsg || type == QtInfoMsg)
-        return;
-    static QSet<QString> shown;
-    if (type == QtWarningMsg) {
-        if (shown.contains(message) || shown.size() > 100)
-            return;
-        shown.insert(message);
-    }
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-// A frame as it reached the decoder: the CRC verdict, then the payload.
-QByteArray frame_record(bool crc_ok, const uint8_t* payload, uint8_t length)
-{
-    QByteArray record(1, crc_ok ? '\1' : '\0');
-    record.append(reinterpret_cast<const char*>(payload), length);
-    return record;
-}
 
 class Session
 {
@@ -113,8 +83,10 @@ public:
         require(link_status_431 != nullptr, "model-431 window has no link status label");
         // Connected after the decoder, so this runs once the frame has been fully handled.
         QObject::connect(&window, &MainWindow::parcing_data_ready, [this] { frame_handled(); });
-        QObject::connect(&probe.parcer(), &Parcer::device_id_changed_to_430, [] { ++totals.window_switches; });
-        QObject::connect(&probe.parcer(), &Parcer::device_id_changed_to_431, [] { ++totals.window_switches; });
+        QObject::connect(&probe.parcer(), &Parcer::device_id_changed_to_430,
+                         [] { fuzz_target::count(window_switches); });
+        QObject::connect(&probe.parcer(), &Parcer::device_id_changed_to_431,
+                         [] { fuzz_target::count(window_switches); });
         check_windows();
     }
 
@@ -138,13 +110,8 @@ public:
 private:
     void deliver_frame(const QByteArray& payload, int split)
     {
-        const QByteArray frame = frame::build_status_frame(payload);
-        if (split == 0) {
-            deliver(frame);
-            return;
-        }
-        for (int at = 0; at < frame.size(); at += split)
-            deliver(frame.mid(at, split));
+        fuzz_support::for_each_chunk(frame::build_status_frame(payload), split,
+                                     [this](const QByteArray& chunk) { deliver(chunk); });
     }
 
     // How the bytes are chunked must not change which frames the decoder gets: a second
@@ -155,8 +122,8 @@ private:
         for (char byte : chunk) {
             const auto result = reference.push(static_cast<uint8_t>(byte));
             if (result != frame::Assembler::Result::pending)
-                expected.append(frame_record(result == frame::Assembler::Result::frame_ok, reference.payload(),
-                                             reference.payload_length()));
+                append_frame_record(expected, result == frame::Assembler::Result::frame_ok, reference.payload(),
+                                    reference.payload_length());
         }
         require(handled == expected, "the decoder got other frames than the byte stream holds");
         handled.clear();
@@ -167,10 +134,11 @@ private:
     {
         const Parcer& parcer = probe.parcer();
         const frame::Assembler& assembler = probe.assembler();
-        handled.append(frame_record(parcer.crc_ok, assembler.payload(), assembler.payload_length()));
-        ++(parcer.crc_ok ? totals.frames_good_crc : totals.frames_bad_crc);
+        append_frame_record(handled, parcer.crc_ok, assembler.payload(), assembler.payload_length());
+        fuzz_target::count(parcer.crc_ok ? frames_good_crc : frames_bad_crc);
         ++frames_since_tick;
-        if (parcer.device_id == frame::device_id_430 || parcer.device_id == frame::device_id_431)
+        // A frame with a bad CRC is shown but never switches the window.
+        if (parcer.crc_ok && (parcer.device_id == frame::device_id_430 || parcer.device_id == frame::device_id_431))
             last_model = parcer.device_id;
     }
 
@@ -178,7 +146,7 @@ private:
     void tick()
     {
         probe.watchdog_tick();
-        ++totals.watchdog_ticks;
+        fuzz_target::count(watchdog_ticks);
         const QString expected_status = frames_since_tick != 0 ? QStringLiteral("Ok") : QStringLiteral("Fault");
         require(probe.link_status_430()->text() == expected_status, "model-430 link status after a tick");
         require(link_status_431->text() == expected_status, "model-431 link status after a tick");
@@ -188,8 +156,8 @@ private:
         stand_in_ports::drain();
     }
 
-    // Exactly one window is shown, the one of the last model that answered; with none
-    // shown the application would quit.
+    // Exactly one window is shown, the one of the last model that answered with a good
+    // CRC; with none shown the application would quit.
     void check_windows()
     {
         const bool model_431 = last_model == frame::device_id_431;
@@ -201,62 +169,49 @@ private:
     MainWindow_probe probe;
     QLabel* link_status_431 = nullptr;
     frame::Assembler reference;
-    QList<QByteArray> handled;
-    QList<QByteArray> expected;
+    QByteArray handled;
+    QByteArray expected;
     uint32_t frames_since_tick = 0;
     uint16_t last_model = frame::device_id_430;
 };
 
 } // namespace
 
-const Fuzz_totals& fuzz_totals()
-{
-    return totals;
-}
+std::vector<fuzz_target::Count> fuzz_target::totals = {
+    {"inputs"}, {"frames with good CRC"}, {"frames with bad CRC"}, {"window switches"}, {"watchdog ticks"}};
 
-void print_fuzz_totals()
+void fuzz_target::add_random_events(fuzz_input::Builder& input, const std::function<uint32_t(uint32_t)>& pick)
 {
-    std::fprintf(
-        stderr,
-        "receive path: %llu inputs, %llu frames with good CRC, %llu with bad CRC, %llu window switches, "
-        "%llu watchdog ticks\n",
-        static_cast<unsigned long long>(totals.inputs), static_cast<unsigned long long>(totals.frames_good_crc),
-        static_cast<unsigned long long>(totals.frames_bad_crc), static_cast<unsigned long long>(totals.window_switches),
-        static_cast<unsigned long long>(totals.watchdog_ticks));
+    input.events(static_cast<uint8_t>((pick(4) == 0 ? fuzz_input::step_watchdog : 0)
+                                      | (pick(8) == 0 ? fuzz_input::step_ack_timeout : 0)));
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    const QString ports_problem = stand_in_ports::install();
-    if (!ports_problem.isEmpty()) {
+    // Two stand-in ports, so the window switch hands a port index over. Without them, a
+    // machine that lists no serial port at all is still safe to fuzz on.
+    const QString ports_problem = stand_in_ports::enter(2);
+    if (!ports_problem.isEmpty() && !QSerialPortInfo::availablePorts().isEmpty()) {
         std::fprintf(stderr, "receive path fuzz: not run, it would open the real serial ports of this machine: %s\n",
                      qPrintable(ports_problem));
         std::exit(77);
     }
 
-    // Never the user's display or settings store.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // On a memory file system where there is one: the store is rewritten for every input.
+    // Never the user's settings store. On a memory file system where there is one: the
+    // store is rewritten for every input.
     static QTemporaryDir config_dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
                                         ? QStringLiteral("/dev/shm/tavolink-fuzz-XXXXXX")
                                         : QDir::tempPath() + QStringLiteral("/tavolink-fuzz-XXXXXX"));
     require(config_dir.isValid(), "no temporary directory for the settings store");
     settings_dir = config_dir.path();
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings_dir));
-
-    qInstallMessageHandler(filter_messages);
-    std::atexit(print_fuzz_totals);
-    static int argc = 1;
-    static char name[] = "receive_path_fuzz";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: at exit Qt's own globals may already be gone.
-    new QApplication(argc, argv);
+    fuzz_support::start_application("receive_path_fuzz");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
-    ++totals.inputs;
+    fuzz_target::count(inputs);
     QDir(settings_dir).removeRecursively();
     QDir().mkpath(settings_dir);
 
