@@ -99,7 +99,7 @@ MUTANTS = [
     ("mute 5/6 drives bit 3", [("src/model/audio.cpp", r"store_mute_bit\(2, value", "store_mute_bit(3, value")]),
     ("431 Default Set sends nothing", [("src/window431/mainwindow_431.cpp", r"    emit audio->audio_settings_changed\(\);\n", "")]),
     ("boxsim acknowledges every frame",
-     [("tools/boxsim/box.cpp", r"    ack_owed = false;\n    reset_owed = false;\n", "    reset_owed = false;\n")]),
+     [("tools/boxsim/box.cpp", r"(crc_reset_done;\n)    ack_owed = false;\n", r"\g<1>")]),
 ]
 
 
