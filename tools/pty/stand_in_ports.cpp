@@ -50,10 +50,10 @@ QString private_dev()
         return failure(QStringLiteral("cannot make a staging directory"));
     if (mount("tavolink-dev", staging, "tmpfs", 0, "mode=755") != 0)
         return failure(QStringLiteral("cannot mount a private /dev"));
-    DIR* dev = opendir("/dev");
+    const std::unique_ptr<DIR, int (*)(DIR*)> dev(opendir("/dev"), closedir);
     if (!dev)
         return failure(QStringLiteral("cannot read /dev"));
-    while (const dirent* entry = readdir(dev)) {
+    while (const dirent* entry = readdir(dev.get())) {
         const QByteArray name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -80,7 +80,6 @@ QString private_dev()
                 return failure(QStringLiteral("cannot copy /dev/%1").arg(QString::fromLocal8Bit(name)));
         }
     }
-    closedir(dev);
     if (mount(staging, "/dev", nullptr, MS_MOVE, nullptr) != 0)
         return failure(QStringLiteral("cannot put the private /dev in place"));
     rmdir(staging);
