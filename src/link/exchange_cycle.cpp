@@ -49,9 +49,8 @@ QByteArray MainWindow::build_packet()
     static_cast<Audio_settings&>(values) = *audio;
     static_cast<Format_settings&>(values) = *video;
     values.crc_errors_reset = video->crc_errors_reset;
-    // The model of the last frame that passed its CRC check: a garbled identifier must not
-    // pick the layout.
-    return frame::build_settings_frame(parcer->previous_device_id, values);
+    // A garbled identifier must not pick the layout.
+    return frame::build_settings_frame(parcer->trusted_device_id, values);
 }
 
 // Changes made while the link is down are dropped, not queued: the box's own settings

@@ -28,6 +28,9 @@ void Parcer::parcing_data(uint8_t* data)
     device_id = decoded.device_id;
     device_variant = decoded.variant;
     status_flags = decoded.flags;
+    // Before any signal: the forced-format rule in the refresh below may already send.
+    if (trusted)
+        trusted_device_id = device_id;
 
     // The transport may send its next frame before this one is stored.
     if (trusted && (status_flags & status::flag::ack))

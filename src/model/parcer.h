@@ -28,7 +28,10 @@ public:
     uint8_t device_variant = 0, status_flags = 0;
     bool crc_ok = false;
     Video* video;
-    uint16_t previous_device_id; // of the last frame that passed its CRC check
+    uint16_t previous_device_id; // of the last frame that passed its CRC check, before this one
+    // The model the settings frames are laid out for: the identifier of the last frame that
+    // passed its CRC check, the one being handled included; 0 before any.
+    uint16_t trusted_device_id = 0;
 
 public slots:
     void parcing_data(uint8_t* data);
