@@ -13,17 +13,21 @@ const QString port_key = QStringLiteral("SerialPort");
 const QString window_group = QStringLiteral("MainWindow");
 const QString pos_key = QStringLiteral("pos");
 
-bool on_some_screen(const QPoint& pos)
+// The part of a window a user grabs to move it, as tall as common window-manager title bars.
+constexpr int title_bar_height = 30;
+
+bool title_bar_on_some_screen(const QPoint& pos, const QSize& window_size)
 {
+    const QRect title_bar(pos, QSize(window_size.width(), title_bar_height));
     const auto screens = QGuiApplication::screens();
     for (const QScreen* screen : screens)
-        if (screen->availableGeometry().contains(pos))
+        if (screen->geometry().intersects(title_bar))
             return true;
     return false;
 }
 } // namespace
 
-Window_settings read(const QString& organisation)
+Window_settings read(const QString& organisation, const QSize& window_size)
 {
     QSettings store(QSettings::UserScope, organisation, QString());
     Window_settings values;
@@ -33,7 +37,7 @@ Window_settings read(const QString& organisation)
     store.beginGroup(window_group);
     const QPoint stored_pos = store.value(pos_key, values.pos).toPoint();
     store.endGroup();
-    if (on_some_screen(stored_pos))
+    if (title_bar_on_some_screen(stored_pos, window_size))
         values.pos = stored_pos;
     return values;
 }

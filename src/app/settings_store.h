@@ -3,6 +3,7 @@
 // The per-user store of each window: its port index and its position.
 
 #include <QPoint>
+#include <QSize>
 #include <QString>
 
 // Each window keeps its port index and position in a per-user store of its own,
@@ -15,9 +16,9 @@ struct Window_settings
     QPoint pos{200, 200};
 };
 
-// A stored position that no screen shows any more (a monitor since unplugged) gives the
-// default, so the window never opens out of sight.
-Window_settings read(const QString& organisation);
+// A stored position that would put the title bar of a window of `window_size` on no screen
+// (a monitor since unplugged) gives the default: the user must be able to grab the window.
+Window_settings read(const QString& organisation, const QSize& window_size);
 
 // "No port selected" (-1) is not stored: the index chosen earlier is kept for the next
 // start, when the adapter may be back.
