@@ -25,13 +25,14 @@ constexpr int link_check_interval_ms = 2000;
 // The order of construction and of the connections matters: slots connected to one
 // signal run in connection order, and the display, the watchdog and the copy of the
 // box's settings rely on it.
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(QWidget* parent, const QString& port_path)
     : QMainWindow(parent)
     , ui(new Ui_MainWindow)
+    , port_path(port_path)
 {
     ui->setupUi(this);
 
-    port_list::fill_port_names(ui->comboBox_SerialPort);
+    port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
     port_list::fill_baud_rates(ui->comboBox_BaudRate);
     ui->groupBox_3->setVisible(false);
     ui->comboBox_Input_Source->addItems({QStringLiteral("SDI 1..8"), QStringLiteral("SDI 9..16")});
@@ -85,7 +86,7 @@ MainWindow::MainWindow(QWidget* parent)
     select_default_baud_rate();
     ui->comboBox_BaudRate->setEnabled(false);
 
-    window_431 = new MainWindow_431(nullptr, video, audio, parcer, serial_port);
+    window_431 = new MainWindow_431(nullptr, video, audio, parcer, serial_port, port_path);
     connect(this, &MainWindow::change_serial_port_index_431, window_431,
             &MainWindow_431::slot_PortName_change_from_index);
     connect(this, &MainWindow::change_serial_port_index_430, this, &MainWindow::slot_PortName_change_from_index);
@@ -123,15 +124,17 @@ MainWindow::~MainWindow()
 
 void MainWindow::settings_read()
 {
-    const settings_store::Window_settings stored = settings_store::read(store_organisation);
+    const settings_store::Window_settings stored = settings_store::read(store_organisation, size());
     qDebug() << "read" << stored.port_index;
-    ui->comboBox_SerialPort->setCurrentIndex(stored.port_index);
+    ui->comboBox_SerialPort->setCurrentIndex(
+        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index));
     move(stored.pos);
 }
 
 void MainWindow::settings_write()
 {
-    settings_store::write_port_index(store_organisation, ui->comboBox_SerialPort->currentIndex());
+    if (port_path.isEmpty())
+        settings_store::write_port_index(store_organisation, ui->comboBox_SerialPort->currentIndex());
     settings_store::write_pos(store_organisation, pos());
     qDebug() << "SettingsWrite";
 }

@@ -24,7 +24,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `port_path`, when given, is listed after the system's ports and opened at start; the
+    // stored port index is then left as it is.
+    explicit MainWindow(QWidget* parent = nullptr, const QString& port_path = QString());
     ~MainWindow() override;
 
 signals:
@@ -76,4 +78,5 @@ private:
     bool connected_prev = false;
     uint32_t received_bytes = 0;
     frame::Assembler assembler;
+    const QString port_path;
 };

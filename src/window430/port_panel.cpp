@@ -22,7 +22,7 @@ void MainWindow::open_selected_port()
 void MainWindow::check_uart_available_ports(bool)
 {
     ui->comboBox_SerialPort->clear();
-    port_list::fill_port_names(ui->comboBox_SerialPort);
+    port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
 }
 
 void MainWindow::slot_PortName_change(int)

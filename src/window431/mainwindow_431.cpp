@@ -81,14 +81,16 @@ const QString blank_placeholder = QStringLiteral("---");
 
 } // namespace
 
-MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer, Serial_port* serial_port)
+MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer, Serial_port* serial_port,
+                               const QString& port_path)
     : QMainWindow(parent)
     , received_bytes(0)
     , ui(new Ui_MainWindow_431)
+    , port_path(port_path)
 {
     ui->setupUi(this);
 
-    port_list::fill_port_names(ui->comboBox_SerialPort);
+    port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
     port_list::fill_baud_rates(ui->comboBox_BaudRate);
     fill_audio_combos();
     // Before any connection exists, so restoring the index opens nothing.
@@ -155,20 +157,22 @@ void MainWindow_431::slot_PortName_change_from_index(int index)
 void MainWindow_431::check_uart_available_ports(bool)
 {
     ui->comboBox_SerialPort->clear();
-    port_list::fill_port_names(ui->comboBox_SerialPort);
+    port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
 }
 
 void MainWindow_431::settings_read()
 {
-    const settings_store::Window_settings stored = settings_store::read(settings_organisation);
-    ui->comboBox_SerialPort->setCurrentIndex(stored.port_index);
+    const settings_store::Window_settings stored = settings_store::read(settings_organisation, size());
+    ui->comboBox_SerialPort->setCurrentIndex(
+        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index));
     move(stored.pos);
 }
 
 void MainWindow_431::settings_write()
 {
     const int index = ui->comboBox_SerialPort->currentIndex();
-    settings_store::write_port_index(settings_organisation, index);
+    if (port_path.isEmpty())
+        settings_store::write_port_index(settings_organisation, index);
     qDebug() << "write" << index;
     settings_store::write_pos(settings_organisation, pos());
     qDebug() << "SettingsWrite";

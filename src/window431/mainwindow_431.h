@@ -19,7 +19,9 @@ class MainWindow_431 : public QMainWindow
     Q_OBJECT
 
 public:
-    MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer, Serial_port* serial_port);
+    // `port_path` as for the model-430 window: listed last, and the stored index left alone.
+    MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parcer* parcer, Serial_port* serial_port,
+                   const QString& port_path = QString());
     ~MainWindow_431() override;
 
     // Fed by the model-430 window's receive path, cleared by the link check.
@@ -56,4 +58,5 @@ private:
     Audio* audio;
     Parcer* parcer;
     Serial_port* serial_port;
+    const QString port_path;
 };

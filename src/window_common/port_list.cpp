@@ -15,11 +15,13 @@ constexpr int line_rate = 115200;
 constexpr int fallback_rate_entry = 12;
 } // namespace
 
-void fill_port_names(QComboBox* combo)
+void fill_port_names(QComboBox* combo, const QString& extra_port)
 {
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports)
         combo->addItem(info.portName());
+    if (!extra_port.isEmpty())
+        combo->addItem(extra_port);
 }
 
 void fill_baud_rates(QComboBox* combo)
@@ -27,6 +29,11 @@ void fill_baud_rates(QComboBox* combo)
     const auto rates = QSerialPortInfo::standardBaudRates();
     for (qint32 rate : rates)
         combo->addItem(QString::number(rate, 10), rate);
+}
+
+int start_index(const QComboBox* combo, const QString& extra_port, int stored_index)
+{
+    return extra_port.isEmpty() ? stored_index : combo->count() - 1;
 }
 
 int select_line_rate(QComboBox* combo)

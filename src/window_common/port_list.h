@@ -3,16 +3,22 @@
 // The serial port panel's lists and reopening, shared by both windows.
 
 class QComboBox;
+class QString;
 class Serial_port;
 
 // The serial port panel's lists, shared by both windows.
 namespace port_list {
 
-// Appends the name of every serial port the system lists, in its order.
-void fill_port_names(QComboBox* combo);
+// Appends the name of every serial port the system lists, in its order, then `extra_port`
+// (a device path given on the command line) when there is one.
+void fill_port_names(QComboBox* combo, const QString& extra_port);
 
 // Appends the platform's standard rates: decimal text, the rate as item data.
 void fill_baud_rates(QComboBox* combo);
+
+// The entry to select at start: the command line's port when one was given (the last
+// entry), otherwise the stored index.
+int start_index(const QComboBox* combo, const QString& extra_port, int stored_index);
 
 // Selects the entry for the line's fixed rate and returns that rate.
 int select_line_rate(QComboBox* combo);
