@@ -48,19 +48,13 @@ private slots:
         QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Fault|color: red"));
         QVERIFY(!mute_12(rig)->isEnabled());
 
-        status::Values old_box = status_430();
-        old_box.protocol_version = 0x1F;
-        rig.link_up(old_box);
-        QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Ok|color: green"));
-        QVERIFY(mute_12(rig)->isEnabled());
-        mute_12(rig)->click(); // not connected below version 2.0: nothing is sent
-        QCOMPARE(rig.box[0].frames().size(), 0);
-
         QByteArray broken = frame::build_status_frame(status::encode(status_430()));
         broken[broken.size() - 1] = static_cast<char>(broken.back() ^ 1);
         rig.box[0].send(status_430());
         rig.box[0].send(broken);
-        rig.probe.tick(); // the last frame failed its CRC
+        rig.probe.tick(); // the last frame failed its CRC: the line is alive, not connected
+        QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Ok|color: green"));
+        QVERIFY(mute_12(rig)->isEnabled());
         QCOMPARE(connections.count(), 0);
         rig.link_up();
         rig.link_up(); // staying up announces nothing
@@ -69,6 +63,27 @@ private slots:
         QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Fault|color: red"));
         rig.link_up();
         QCOMPARE(connections.count(), 2);
+    }
+
+    // Version 2.0 is the oldest a connection is made with.
+    void connects_from_version_2_0_data()
+    {
+        QTest::addColumn<int>("version");
+        QTest::addColumn<int>("frames");
+        QTest::newRow("1.15") << 0x1F << 0;
+        QTest::newRow("2.0") << 0x20 << 1;
+    }
+
+    void connects_from_version_2_0()
+    {
+        QFETCH(int, version);
+        QFETCH(int, frames);
+        Rig rig;
+        status::Values box = status_430();
+        box.protocol_version = static_cast<uint8_t>(version);
+        rig.link_up(box);
+        mute_12(rig)->click();
+        QCOMPARE(rig.box[0].frames().size(), frames);
     }
 
     // One frame on the line at a time: the next waits for the acknowledgement or 3000 ms.

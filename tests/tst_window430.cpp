@@ -149,6 +149,93 @@ private slots:
         QCOMPARE(rig.box[0].frames(50).size(), 0);
     }
 
+    // The frame the rule hands to the port is laid out for the frame being handled, not for
+    // the one before it, whatever model answered in between.
+    void forced_format_frame_has_the_model_430_layout_data()
+    {
+        QTest::addColumn<int>("between");
+        QTest::newRow("unknown device") << 0x0000;
+        QTest::newRow("model 431") << int(frame::device_id_431);
+    }
+
+    void forced_format_frame_has_the_model_430_layout()
+    {
+        QFETCH(int, between);
+        Rig rig;
+        status::Values box = status_430();
+        box.settings.manual_fmt_enable = 1;
+        box.settings.manual_format = 3;
+        rig.link_up(box);
+        // The switch back to this window reopens the port right after the rule has sent.
+        QObject::connect(&rig.probe.parcer(), &Parcer::update_data_ready, [&] { rig.probe.flush_line(); });
+        status::Values other = between == frame::device_id_431 ? status_431() : status_430();
+        other.device_id = static_cast<uint16_t>(between);
+        rig.box[0].send(other);
+        box.sdi_rate = 1;
+        rig.box[0].send(box);
+        const QList<QByteArray> sent = rig.box[0].frames();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].toHex(' '),
+                 QByteArray("52 50 12 30 01 ae 00 00 01 02 03 00 03 00 00 01 00 01 02 03 00 e7 f6"));
+    }
+
+    // A port given on the command line: listed last, opened, never stored in place of the
+    // user's choice; the windows' positions are stored as usual.
+    void given_port_is_opened_and_not_stored()
+    {
+        store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
+        Box_end box(-1);
+        {
+            MainWindow window(nullptr, box.path());
+            MainWindow_probe probe{window};
+            probe.link_timer().stop();
+            QCOMPARE(window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), box.path());
+            status::Values status = status_430();
+            status.settings.manual_fmt_enable = 1;
+            box.send(status);
+            probe.tick();
+            status.sdi_rate = 2;
+            box.send(status);
+            QCOMPARE(box.frames().size(), 1); // the rate rule switched the forced format off
+            window.move(300, 260);
+            box.send(status_431()); // the port crosses to the model-431 window, which stores itself
+            QVERIFY(probe.w431().isVisible());
+            QCOMPARE(probe.w431().findChild<QComboBox*>("comboBox_SerialPort")->currentText(), box.path());
+        }
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(1));
+        QCOMPARE(stored("mirelo_serial_port_431", "MainWindow/pos"), QVariant(QPoint(300, 260)));
+        QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort"), QVariant());
+        QVERIFY(stored("mirelo_serial_port", "MainWindow/pos").isValid());
+
+        Log_capture log;
+        MainWindow window(nullptr, "/dev/tavolink-no-such-port");
+        MainWindow_probe{window}.tick();
+        QVERIFY(log.lines.filter("Failed to open port:").first().startsWith("\"/dev/tavolink-no-such-port\""));
+        QCOMPARE(labels(window)["label_receiving_status"], QString("Fault|color: red"));
+    }
+
+    // A window may be placed partly off the screen, as long as its title bar can be grabbed.
+    void stored_position_data()
+    {
+        QTest::addColumn<QPoint>("stored");
+        QTest::addColumn<QPoint>("shown");
+        QTest::newRow("title bar half off the left") << QPoint(-440, 100) << QPoint(-440, 100);
+        QTest::newRow("title bar partly above") << QPoint(100, -20) << QPoint(100, -20);
+        QTest::newRow("title bar just above") << QPoint(100, -30) << QPoint(200, 200);
+        QTest::newRow("on no screen") << QPoint(-5000, 9000) << QPoint(200, 200);
+    }
+
+    void stored_position()
+    {
+        QFETCH(QPoint, stored);
+        QFETCH(QPoint, shown);
+        store("mirelo_serial_port_431", "MainWindow/pos", stored);
+        store("mirelo_serial_port", "MainWindow/pos", stored);
+        MainWindow window;
+        QCOMPARE(window.pos(), shown);
+        QCOMPARE(MainWindow_probe{window}.w431().pos(), shown);
+    }
+
     void store_keeps_port_and_position()
     {
         {
@@ -177,10 +264,8 @@ private slots:
     void store_survives_a_run_that_could_not_show_it()
     {
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 5); // no such port today
-        store("mirelo_serial_port_431", "MainWindow/pos", QPoint(-5000, 9000));
         {
             MainWindow window;
-            QCOMPARE(window.pos(), QPoint(200, 200));
             QCOMPARE(window.findChild<QComboBox*>("comboBox_SerialPort")->currentIndex(), -1);
         }
         QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(5));

@@ -63,7 +63,8 @@ Box_end::Box_end(int index)
     : index(index)
     , pty(std::make_unique<Pseudo_terminal>())
 {
-    stand_in_ports::place(index, pty->slave_path());
+    if (index >= 0)
+        stand_in_ports::place(index, pty->slave_path());
 }
 
 void Box_end::send(const QByteArray& bytes)

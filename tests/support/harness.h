@@ -6,6 +6,7 @@
 #include "frame_codec.h"
 #include "mainwindow.h"
 #include "mainwindow_431.h"
+#include "parcer.h"
 #include "pseudo_terminal.h"
 #include "serial_port.h"
 #include "status_layout.h"
@@ -42,11 +43,15 @@ private slots:
     void init() { clear_settings_store(); }
 };
 
-// The box's end of stand-in port `index`: status frames go in, settings frames come out.
+// The box's end of stand-in port `index`, or of a pseudo-terminal the system does not list
+// (index -1, opened by its path): status frames go in, settings frames come out.
 class Box_end
 {
 public:
     explicit Box_end(int index);
+
+    QString path() const { return pty->slave_path(); }
+
     // Returns once the tool has read all of it.
     void send(const QByteArray& bytes);
 
@@ -107,6 +112,11 @@ struct MainWindow_probe
     QTimer& ack_timer() const { return w.serial_port->ack_timer; }
 
     Serial_port& serial_port() const { return *w.serial_port; }
+
+    Parcer& parcer() const { return *w.parcer; }
+
+    // Writes what the tool has handed to the port so far, even if the port closes next.
+    void flush_line() const { w.serial_port->port->flush(); }
 
     // One link-watchdog period, run by hand.
     void tick() const { QMetaObject::invokeMethod(w.link_timer, "timeout"); }
