@@ -7,10 +7,9 @@
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
-# Needed here only: lintian judges the .deb, appstreamcli its metadata, dpkg-parsechangelog
-# (dpkg-dev, in setup.sh's list) reads the changelog.
-tavolink_packages+=(lintian appstream)
-tavolink_install_missing
+# Besides building: lintian judges the .deb, appstreamcli its metadata, dpkg-parsechangelog
+# (dpkg-dev) reads the changelog.
+tavolink_install_missing "${tavolink_run_packages[@]}" lintian appstream dpkg-dev desktop-file-utils
 
 build_dir="$tavolink_root/build-package"
 out_dir="$tavolink_root/build"

@@ -29,14 +29,19 @@ tavolink_install_missing() {
     if ((${#missing[@]} == 0)); then
         return 0
     fi
-    echo "Installing: ${missing[*]}"
+    local as_root=()
     if [[ $(id -u) -ne 0 ]]; then
-        echo "Missing packages and not root: run as root or install them: ${missing[*]}" >&2
-        return 1
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages, not root and no sudo: install them as root: ${missing[*]}" >&2
+            return 1
+        fi
+        as_root=(sudo)
+        echo "Installing through sudo: ${missing[*]}"
+    else
+        echo "Installing: ${missing[*]}"
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # tavolink_configure_and_build BUILD_DIR [cmake options...]

@@ -6,8 +6,8 @@
 #
 #   scripts/soak.sh [minutes]          default 5
 #
-# Needs root or unprivileged user namespaces (see scripts/lib/stand_in_port.sh). Logs are
-# kept in the directory printed at the start.
+# The tool talks to boxsim's pseudo-terminal (--port); no root needed. Logs are kept in the
+# directory printed at the start.
 # Environment: SOAK_CLICK_SECONDS (default 3), SOAK_SEED (boxsim's noise seed, default 1).
 # Exit status: 0 passed; 1 the tool died, an acknowledgement was lost, the tool sent more
 # settings frames than there were clicks, or its resident memory grew by more than 1 MB;
@@ -16,8 +16,8 @@ set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
 tavolink_install_missing
-# shellcheck source-path=SCRIPTDIR source=lib/stand_in_port.sh
-source "$tavolink_root/scripts/lib/stand_in_port.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/boxsim_link.sh
+source "$tavolink_root/scripts/lib/boxsim_link.sh"
 
 die() {
     echo "soak.sh: $*" >&2
@@ -36,14 +36,11 @@ settle=5   # seconds after the last click for its acknowledgement to come back
 # nothing a real line can do.
 line_rate=288
 
-stand_in_namespace_command || die "cannot make a private mount namespace here (needs root or unprivileged user namespaces)"
-
 build=$tavolink_root/build
 [[ -f $build/CMakeCache.txt ]] || cmake -S "$tavolink_root" -B "$build" >/dev/null
 cmake --build "$build" --target tavolink boxsim -j "$(nproc)" >/dev/null || die "building tavolink and boxsim failed"
 tool=$build/bin/tavolink
 boxsim=$build/bin/boxsim
-port=$(stand_in_first_port soak.sh "$boxsim") || exit 2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavolink-soak.XXXXXX")
 echo "soak.sh: $minutes min, logs in $work"
@@ -101,15 +98,14 @@ filter_pid=$!
 "$boxsim" --model 430 --rate "$line_rate" --noise 1% --seed "$seed" --link "$work/box" -v \
     </dev/null >"$work/box.fifo" 2>&1 &
 box_pid=$!
-pty=$(stand_in_box_pty "$work/box" "$box_pid") || die "no pseudo-terminal from boxsim"
+pty=$(boxsim_pty "$work/box" "$box_pid") || die "no pseudo-terminal from boxsim"
 
 # The innermost shell records the tool's process id and display before it becomes the tool.
 mkdir -p "$work/config"
 # shellcheck disable=SC2016
-XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb stand_in_exec soak.sh "$pty" "$port" \
-    xvfb-run -a -s "-screen 0 1280x800x24" \
+XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \
     sh -c 'printf "%s\n%s\n%s\n" "$$" "$DISPLAY" "${XAUTHORITY:-}" >"$1.new" && mv "$1.new" "$1"; shift; exec "$@"' \
-    sh "$work/tool.env" "$tool" </dev/null >"$work/tool.log" 2>&1 &
+    sh "$work/tool.env" "$tool" --port "$pty" </dev/null >"$work/tool.log" 2>&1 &
 chain_pid=$!
 for _ in $(seq 100); do
     [[ -f $work/tool.env ]] && break
