@@ -111,6 +111,258 @@ MUTANTS = [
 ]
 
 
+# Faults written by someone who read only src/, tools/ and the description of the system,
+# never the tests: the honest measure of what the tests catch. Each runs as "blind: ...".
+BLIND_MUTANTS = [
+    # ---------------------------------------------------------------- src/app (4)
+    ("the model-430 window keeps its port index and position in the model-431 window's store "
+     "(organisation \"mirelo_serial_port\"), so the two windows overwrite each other's values",
+     [("src/app/mainwindow.cpp",
+       r'store_organisation = QStringLiteral\("mirelo_serial_port_431"\)',
+       'store_organisation = QStringLiteral("mirelo_serial_port")')]),
+
+    ("the link watchdog ticks every 200 ms instead of every 2000 ms: with a box sending ten frames "
+     "a second the received status flickers between \"Ok\" and \"Fault\" and the controls blink on and off",
+     [("src/app/mainwindow.cpp",
+       r"link_check_interval_ms = 2000;",
+       "link_check_interval_ms = 200;")]),
+
+    ("switching to the model-431 window no longer closes the model-430 window: both windows stay "
+     "visible when a model-431 box answers",
+     [("src/app/mainwindow.cpp",
+       r"(emit change_serial_port_index_431\(ui->comboBox_SerialPort->currentIndex\(\)\);)\n    close\(\);",
+       r"\g<1>")]),
+
+    ("choosing the first port in the list (index 0) is never written to the settings store, so the "
+     "previously stored index comes back at the next start",
+     [("src/app/settings_store.cpp",
+       r"if \(port_index < 0\)",
+       "if (port_index <= 0)")]),
+
+    # ---------------------------------------------------------------- src/link (9)
+    ("the CRC-16 starts from 0x0000 instead of 0xFFFF: every settings frame carries a CRC the box "
+     "rejects, and every good status frame from the box is shown as \"Mistmatch\"",
+     [("src/link/crc16.cpp",
+       r"uint16_t crc = 0xFFFF;",
+       "uint16_t crc = 0x0000;")]),
+
+    ("the two CRC bytes of every frame built are sent least significant byte first (MODBUS order) "
+     "instead of most significant byte first",
+     [("src/link/frame_codec.cpp",
+       r"frame\.append\(static_cast<char>\(crc >> 8\)\);(\s*)frame\.append\(static_cast<char>\(crc & 0xFF\)\);",
+       r"frame.append(static_cast<char>(crc & 0xFF));\g<1>frame.append(static_cast<char>(crc >> 8));")]),
+
+    ("the receive assembler checks the CRC over one byte too few (header and length plus L-1 payload "
+     "bytes), so every correct status frame fails its check, shows \"Mistmatch\" and never connects",
+     [("src/link/frame_codec.cpp",
+       r"static_cast<std::size_t>\(length_value\) \+ 3\)",
+       "static_cast<std::size_t>(length_value) + 2)")]),
+
+    ("in a model-430 settings frame the forced-format switch and the forced-format index trade "
+     "places (offsets 11 and 12 swapped)",
+     [("src/link/settings_bytes.h",
+       r"&Settings_values::manual_fmt_enable,(\s*)&Settings_values::manual_format,",
+       r"&Settings_values::manual_format,\g<1>&Settings_values::manual_fmt_enable,")]),
+
+    ("the one-frame-outstanding rule is lost: a second settings change is written to the line at "
+     "once instead of waiting for the acknowledgement or the 3000 ms time-out",
+     [("src/link/serial_port.cpp",
+       r"if \(!waiting_ack\)\n        send_next_packet\(\);",
+       "send_next_packet();")]),
+
+    ("a box reporting protocol version 0x1F already counts as connected, so settings frames are "
+     "sent to it and its settings are loaded",
+     [("src/link/exchange_cycle.cpp",
+       r"parcer->protocol_version > highest_unsupported_version",
+       "parcer->protocol_version >= highest_unsupported_version")]),
+
+    ("received frames are no longer counted for the model-431 window: its received status always "
+     "shows \"Fault\" in red and its audio embedding controls stay disabled while a 431 box talks",
+     [("src/link/exchange_cycle.cpp",
+       r"\n        window_431->received_bytes \+= chunk_size;",
+       "")]),
+
+    ("the payload-identifier-present flag is read from bit 4 of the status flags instead of bit 5: "
+     "the model-430 window shows \"Detected is Ok\" or \"Not Detected\" following the CRC error flag",
+     [("src/link/status_layout.h",
+       r"pid_present = 0x20;",
+       "pid_present = 0x10;")]),
+
+    ("in a model-431 status frame the colour sampling and colour depth bytes are read swapped "
+     "(payload bytes 16 and 17), so the mapping label shows the wrong sampling and depth",
+     [("src/link/status_layout.cpp",
+       r"&Hdmi_codes::mapping,(\s*)&Hdmi_codes::depth,",
+       r"&Hdmi_codes::depth,\g<1>&Hdmi_codes::mapping,")]),
+
+    # ---------------------------------------------------------------- src/model (7)
+    ("the Group B guard compares with Group B itself instead of Group A: Group B can be set to the "
+     "same group as Group A (and is sent), while re-picking its current group is ignored",
+     [("src/model/audio.cpp",
+       r"if \(value == out_group_1\)",
+       "if (value == out_group_2)")]),
+
+    ("the Group B \"1/2 Mute\" (model 431: \"In 5/6\") switch toggles bit 3 of the mute byte "
+     "instead of bit 2",
+     [("src/model/audio.cpp",
+       r"store_mute_bit\(2, value",
+       "store_mute_bit(3, value")]),
+
+    ("status frames of a model-431 box no longer update the box's group routing and mute copy: the "
+     "431 window's Group A/B, pair and mute controls do not follow the box, and connecting loads "
+     "stale values",
+     [("src/model/parcer.cpp",
+       r"\n        static_cast<Group_routing&>\(\*this\) = decoded\.settings;",
+       "")]),
+
+    ("the decoder forgets which model answered last: every status frame of a model-431 box switches "
+     "to the 431 window again, rescanning and reopening the port each time, and a model-430 box that "
+     "follows never switches back",
+     [("src/model/parcer.cpp",
+       r"\n        previous_device_id = device_id;",
+       "")]),
+
+    ("an interlaced 30 frame/s input (rate code 7) is shown as \"30i\" instead of the field rate "
+     "\"60i\"",
+     [("src/model/video.cpp",
+       r"rate >= 5 && rate <= 7",
+       "rate >= 5 && rate < 7")]),
+
+    ("a 3G level A 1080-line input (payload code 0x89) shows \"2048x1080\" when it is 1920 wide "
+     "and \"1920x1080\" when it is 2048 wide",
+     [("src/model/video.cpp",
+       r"\{0x89, 1, 0, 1\}",
+       "{0x89, 1, 1, 0}")]),
+
+    ("a model-431 HDMI input with format code 4 to 6 on a 3G SDI output shows \"3840x2160\" instead "
+     "of \"1920x1080\"",
+     [("src/model/video.cpp",
+       r"\(sdi_rate == 0 \|\| sdi_rate == 1\) \? 0 : 3",
+       "sdi_rate == 0 ? 0 : 3")]),
+
+    # ---------------------------------------------------------------- src/window430 (5)
+    ("when the tool switches back to the model-430 window, the port index it takes over is not "
+     "written to its settings store (unless the index changed)",
+     [("src/window430/port_panel.cpp",
+       r"\n    if \(!ui->comboBox_SerialPort->currentText\(\)\.isEmpty\(\)\)\n        settings_write\(\);",
+       "")]),
+
+    ("\"Default Set\" in the model-430 window shows the default routing but sends no settings "
+     "frame, so the box keeps its old routing",
+     [("src/window430/settings_controls.cpp",
+       r"\n    slot_input_audio_change\(audio->input_sel\);",
+       "")]),
+
+    ("\"Not Detected\" for the payload identifier is shown in red instead of orange",
+     [("src/window430/status_display.cpp",
+       r"&status_style::orange, &status_style::green",
+       "&status_style::red, &status_style::green")]),
+
+    ("audio group 8 (label GR8) is never updated: it keeps its last text while groups 1 to 7 follow "
+     "the box",
+     [("src/window430/status_display.cpp",
+       r"for \(int i = 0; i < 8; \+\+i\)",
+       "for (int i = 0; i < 7; ++i)")]),
+
+    ("with no SDI input the forced-format check box is not enabled again, so after a 3G input has "
+     "gone it stays greyed out",
+     [("src/window430/status_display.cpp",
+       r"(clear_input_status\(\);)\n            ui->checkBox_pid_ow_enable->setEnabled\(true\);",
+       r"\g<1>")]),
+
+    # ---------------------------------------------------------------- src/window431 (4)
+    ("the model-431 window never clears its received counter: once a frame has arrived it shows "
+     "\"Ok\" for ever, even when the box goes silent",
+     [("src/window431/mainwindow_431.cpp",
+       r"\n    received_bytes = 0;\n",
+       "\n")]),
+
+    ("the model-431 window shows the scan the wrong way round: a progressive HDMI input reads "
+     "\"60i\" and an interlaced one \"50p\"",
+     [("src/window431/mainwindow_431.cpp",
+       r'scan_texts\[\] = \{QStringLiteral\("p"\), QStringLiteral\("i"\)\}',
+       'scan_texts[] = {QStringLiteral("i"), QStringLiteral("p")}')]),
+
+    ("\"Default Set\" in the model-431 window shows the default routing but sends nothing to the box",
+     [("src/window431/mainwindow_431.cpp",
+       r"\n    emit audio->audio_settings_changed\(\);",
+       "")]),
+
+    ("the third mute check box of the model-431 window reads \"In 3/4\" instead of \"In 5/6\" "
+     "(two boxes labelled \"In 3/4\")",
+     [("src/window431/mainwindow_431.ui",
+       r"<string>In 5/6</string>",
+       "<string>In 3/4</string>")]),
+
+    # ---------------------------------------------------------------- src/window_common (3)
+    ("protocol version 0x20 is shown as \"2.0, Version mistmatch\" in red and 0x21 as \"2.1, Ok\" "
+     "in green, in both windows",
+     [("src/window_common/status_style.cpp",
+       r"\{0x10, 0x11, 0x20, 0x30\}",
+       "{0x10, 0x11, 0x21, 0x30}")]),
+
+    ("both windows select 57600 in the baud-rate box and open the port at 57600 baud instead of 115200",
+     [("src/window_common/port_list.cpp",
+       r"line_rate = 115200;",
+       "line_rate = 57600;")]),
+
+    ("the fourth mute check box (\"3/4 Mute\" of Group B, \"In 7/8\" on model 431) never shows the "
+     "box's reported mute bit 3",
+     [("src/window_common/group_routing_view.h",
+       r"for \(int bit = 0; bit < 4; \+\+bit\)",
+       "for (int bit = 0; bit < 3; ++bit)")]),
+
+    # ---------------------------------------------------------------- tools/boxsim (6)
+    ("the simulated model-430 box ignores the forced-format switch and index of the settings frames "
+     "it applies; its status frames keep reporting the old forced format",
+     [("tools/boxsim/box.cpp",
+       r"\n        static_cast<Format_settings&>\(current\) = values;",
+       "")]),
+
+    ("the simulated model-430 box never reports a CRC error count reset (flag bit 6) after a reset "
+     "request, so the request stays pending in the tool",
+     [("tools/boxsim/box.cpp",
+       r"reset_owed && cfg\.model == Model::m430",
+       "reset_owed && cfg.model == Model::m431")]),
+
+    ("the simulated model-431 box puts the audio channel code into bits 2-0 of the status flags "
+     "instead of bits 3-1, so the tool shows the wrong channel count and may see no input",
+     [("tools/boxsim/box.cpp",
+       r"\(in\.channels & status::flag::channels_mask\) << status::flag::channels_shift",
+       "(in.channels & status::flag::channels_mask)")]),
+
+    ("the simulated box stores a received header as \"P\" \"R\" instead of \"R\" \"P\", so it "
+     "rejects every settings frame from the tool as a wrong device and never acknowledges",
+     [("tools/boxsim/receiver.cpp",
+       r"buffer\[0\] = frame::header_r;(\s*)buffer\[1\] = frame::header_p;",
+       r"buffer[0] = frame::header_p;\g<1>buffer[1] = frame::header_r;")]),
+
+    ("boxsim's --sdi-rate option no longer reaches a model-431 box: its status frames keep the HDMI "
+     "format's own SDI output rate",
+     [("tools/boxsim/options.cpp",
+       r"\n        box\.hdmi\.sdi_rate = box\.sdi\.sdi_rate;",
+       "")]),
+
+    ("boxsim exits with status 1 instead of 2 for bad options, the same as for a line it cannot open",
+     [("tools/boxsim/main.cpp",
+       r"exit_usage = 2;",
+       "exit_usage = 1;")]),
+
+    # ---------------------------------------------------------------- tools/pty (2)
+    ("the pseudo-terminal is left in cooked mode: carriage returns, line feeds and control bytes in "
+     "the frames are translated, echoed or swallowed on the way",
+     [("tools/pty/pseudo_terminal.cpp",
+       r"\n    cfmakeraw\(&mode\);",
+       "")]),
+
+    ("unplugging a stand-in port removes its device node but leaves it in the system's list of "
+     "serial ports, so a rescan still lists the vanished adapter",
+     [("tools/pty/stand_in_ports.cpp",
+       r"\n    unlink\(\(tty_class \+ '/' \+ name\(index\)\)\.toLocal8Bit\(\)\.constData\(\)\);",
+       "")]),
+]
+MUTANTS += [("blind: " + what, edits) for what, edits in BLIND_MUTANTS]
+
+
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:
         return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
