@@ -2,8 +2,7 @@
 // through the assembler, the decoder and both windows' refresh, with both windows
 // built on the offscreen platform.
 #include "bench_frames.h"
-#include "mainwindow.h"
-#include "mainwindow_431.h"
+#include "mainwindow_probe.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,17 +11,6 @@
 #include <QTimer>
 
 #include <vector>
-
-// Declared a friend by MainWindow: a direct call keeps the meta-object dispatch of
-// invokeMethod out of the figure.
-struct MainWindow_probe
-{
-    static void read(MainWindow& window, const QByteArray& bytes) { window.slot_serial_port_read(bytes); }
-
-    static MainWindow_431& window_431(MainWindow& window) { return *window.window_431; }
-
-    static QTimer& link_timer(MainWindow& window) { return *window.link_timer; }
-};
 
 namespace {
 
@@ -44,9 +32,9 @@ void settle()
 
 // Only the timed frames pass through here, out of line, so that a profiler can collect
 // them and nothing else: valgrind --tool=callgrind --toggle-collect='*receive_one*'
-[[gnu::noinline]] void receive_one(MainWindow& window, const QByteArray& frame, Paint paint)
+[[gnu::noinline]] void receive_one(const MainWindow_probe& probe, const QByteArray& frame, Paint paint)
 {
-    MainWindow_probe::read(window, frame);
+    probe.receive(frame);
     // Offscreen painting of what the frame changed, as the event loop does after
     // each serial read.
     if (paint == Paint::yes)
@@ -64,9 +52,10 @@ std::vector<QByteArray> frames_for(Model model, Values values)
 void BM_receive_path(benchmark::State& state, Model model, Values values, Paint paint)
 {
     MainWindow window;
+    const MainWindow_probe probe{window};
     // The watchdog tick is not part of a frame's cost; with events processed it
     // would also start sending settings frames once the link counts as up.
-    MainWindow_probe::link_timer(window).stop();
+    probe.link_timer().stop();
     window.show();
     settle();
 
@@ -75,13 +64,12 @@ void BM_receive_path(benchmark::State& state, Model model, Values values, Paint 
     // connection and stays out of the loop, as does first-use work of every frame.
     // Not through receive_one, which would put these frames into a profile.
     for (const QByteArray& frame : frames) {
-        MainWindow_probe::read(window, frame);
+        probe.receive(frame);
         QCoreApplication::processEvents();
     }
     settle();
 
-    QWidget& shown = model == Model::m430 ? static_cast<QWidget&>(window)
-                                          : static_cast<QWidget&>(MainWindow_probe::window_431(window));
+    QWidget& shown = model == Model::m430 ? static_cast<QWidget&>(window) : static_cast<QWidget&>(probe.w431());
     if (!shown.isVisible()) {
         state.SkipWithError("the window of the answering model is not shown");
         return;
@@ -89,7 +77,7 @@ void BM_receive_path(benchmark::State& state, Model model, Values values, Paint 
 
     std::size_t next = 0;
     for (auto _ : state) {
-        receive_one(window, frames[next], paint);
+        receive_one(probe, frames[next], paint);
         if (++next == frames.size())
             next = 0;
     }

@@ -10,7 +10,7 @@
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
-tavolink_install_missing
+tavolink_install_missing "${tavolink_run_packages[@]}" clang libclang-rt-dev
 
 target=window
 if [[ ${1:-} == window || ${1:-} == decoder ]]; then

@@ -2,6 +2,7 @@
 // caption the user reads), the forced-format rule, "Default Set", the port panel and the
 // settings store.
 #include "harness.h"
+#include "parcer.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -6,7 +6,7 @@
 #include "frame_codec.h"
 #include "mainwindow.h"
 #include "mainwindow_431.h"
-#include "parcer.h"
+#include "mainwindow_probe.h"
 #include "pseudo_terminal.h"
 #include "serial_port.h"
 #include "status_layout.h"
@@ -98,28 +98,6 @@ private:
     QTemporaryDir dir;
     int fd = -1;
     frame::Assembler assembler;
-};
-
-// The one place that reaches inside the tool, for what no door shows.
-struct MainWindow_probe
-{
-    MainWindow& w;
-
-    MainWindow_431& w431() const { return *w.window_431; }
-
-    QTimer& link_timer() const { return *w.link_timer; }
-
-    QTimer& ack_timer() const { return w.serial_port->ack_timer; }
-
-    Serial_port& serial_port() const { return *w.serial_port; }
-
-    Parcer& parcer() const { return *w.parcer; }
-
-    // Writes what the tool has handed to the port so far, even if the port closes next.
-    void flush_line() const { w.serial_port->port->flush(); }
-
-    // One link-watchdog period, run by hand.
-    void tick() const { QMetaObject::invokeMethod(w.link_timer, "timeout"); }
 };
 
 // The tool with a box on each stand-in port. The model-430 window opens the stored port
