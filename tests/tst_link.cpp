@@ -25,12 +25,12 @@ private slots:
 
     void opens_at_115200_and_starts_the_watchdog()
     {
-        Box_end box(0);
+        Box_end box(-1);
         termios mode{};
         tcgetattr(box.slave(), &mode);
         cfsetspeed(&mode, B9600);
         tcsetattr(box.slave(), TCSANOW, &mode);
-        MainWindow window;
+        MainWindow window(nullptr, box.path());
         tcgetattr(box.slave(), &mode);
         QVERIFY(cfgetospeed(&mode) == B115200 && cfgetispeed(&mode) == B115200);
         const auto* rates = window.findChild<QComboBox*>("comboBox_BaudRate");
@@ -129,7 +129,8 @@ private slots:
 
     void pulled_adapter_comes_back_by_itself()
     {
-        Rig rig;
+        REQUIRE_STAND_IN_PORTS();
+        Rig rig(Rig::Lines::listed);
         rig.link_up();
         Log_capture log;
         rig.box[0].unplug();

@@ -2,7 +2,6 @@
 // comes up on the watchdog's own timer, the windows switch both ways, and closing the
 // window ends the program with its settings saved.
 #include "harness.h"
-#include "stand_in_ports.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -48,13 +47,6 @@ class Tst_program : public QObject
 
 private slots:
 
-    void initTestCase()
-    {
-        REQUIRE_STAND_IN_PORTS();
-        if (qEnvironmentVariableIsEmpty("DISPLAY"))
-            QSKIP("no X display: run this test under xvfb-run");
-    }
-
     void command_line_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -91,9 +83,10 @@ private slots:
 
     void runs_switches_and_saves_on_close()
     {
+        if (qEnvironmentVariableIsEmpty("DISPLAY"))
+            QSKIP("no X display: run this test under xvfb-run");
         clear_settings_store();
         Boxsim box({"--model", "430", "--rate", "20"});
-        QVERIFY(stand_in_ports::place(0, box.pty()));
 
         QProcess tool;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -101,7 +94,7 @@ private slots:
         // The tool draws no OpenGL; loading the system's GL drivers only adds their leaks.
         environment.insert("QT_XCB_GL_INTEGRATION", "none");
         tool.setProcessEnvironment(environment);
-        tool.start(TAVOLINK_PATH, QStringList());
+        tool.start(TAVOLINK_PATH, {"--port", box.pty()});
         QString log;
         const auto logged = [&](const QString& line) {
             log += QString::fromLocal8Bit(tool.readAllStandardError());
@@ -119,7 +112,7 @@ private slots:
         QCOMPARE(tool.exitCode(), 0);
         logged(QString());
         QVERIFY2(log.endsWith("SettingsWrite\nDestructor MainWindow\n"), qPrintable(log.right(200)));
-        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(0));
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant()); // --port is not stored
         QVERIFY(stored("mirelo_serial_port_431", "MainWindow/pos").toPoint() != QPoint());
     }
 };

@@ -12,8 +12,9 @@ private slots:
 
     void port_choice_crosses_both_ways()
     {
+        REQUIRE_STAND_IN_PORTS();
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
-        Rig rig;
+        Rig rig(Rig::Lines::listed);
         MainWindow_431& w431 = rig.probe.w431();
         auto* ports_431 = w431.findChild<QComboBox*>("comboBox_SerialPort");
         Log_capture log;

@@ -232,13 +232,15 @@ private slots:
         QFETCH(QPoint, shown);
         store("mirelo_serial_port_431", "MainWindow/pos", stored);
         store("mirelo_serial_port", "MainWindow/pos", stored);
-        MainWindow window;
+        Box_end box(-1);
+        MainWindow window(nullptr, box.path());
         QCOMPARE(window.pos(), shown);
         QCOMPARE(MainWindow_probe{window}.w431().pos(), shown);
     }
 
     void store_keeps_port_and_position()
     {
+        REQUIRE_STAND_IN_PORTS();
         {
             Log_capture log;
             MainWindow window;
@@ -248,7 +250,7 @@ private slots:
         }
         QCOMPARE(stored("mirelo_serial_port_431", "MainWindow/pos"), QVariant(QPoint(320, 240)));
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
-        Rig rig;
+        Rig rig(Rig::Lines::listed);
         QCOMPARE(rig.window.pos(), QPoint(320, 240));
         rig.box[1].send(status_430());
         rig.probe.tick(); // frames come in on the second port
@@ -264,6 +266,7 @@ private slots:
 
     void store_survives_a_run_that_could_not_show_it()
     {
+        REQUIRE_STAND_IN_PORTS();
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 5); // no such port today
         {
             MainWindow window;

@@ -171,7 +171,9 @@ void Boxsim::send(const QByteArray& bytes)
     QCOMPARE(write(fd, bytes.constData(), bytes.size()), bytes.size());
 }
 
-Rig::Rig()
+Rig::Rig(Lines lines)
+    : box{Box_end(lines == Lines::listed ? 0 : -1), Box_end(lines == Lines::listed ? 1 : -1)}
+    , window(nullptr, lines == Lines::listed ? QString() : box[0].path())
 {
     probe.link_timer().stop();
     window.show();

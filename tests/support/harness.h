@@ -16,8 +16,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Each test file ends with TAVOLINK_TEST(its class); the one main() runs it. Tests that need
-// the stand-in serial ports skip where they cannot be made (without root).
+// Each test file ends with TAVOLINK_TEST(its class); the one main() runs it. Tests of the
+// system's port list need the stand-in serial ports and skip where they cannot be made
+// (without root); every other test opens its pseudo-terminal by path, as --port does.
 QObject* make_test_object();
 QString stand_in_problem();
 // clang-format off
@@ -31,14 +32,12 @@ void clear_settings_store();
 QVariant stored(const char* organisation, const char* key);
 void store(const char* organisation, const char* key, const QVariant& value);
 
-// Tests of the running tool: they need the stand-in ports and each starts from an empty store.
+// Tests of the running tool: each starts from an empty store.
 class Tool_test : public QObject
 {
     Q_OBJECT
 
 private slots:
-
-    void initTestCase() { REQUIRE_STAND_IN_PORTS(); }
 
     void init() { clear_settings_store(); }
 };
@@ -100,12 +99,14 @@ private:
     frame::Assembler assembler;
 };
 
-// The tool with a box on each stand-in port. The model-430 window opens the stored port
-// (port 0 in an empty store); the watchdog is ticked by hand.
+// The tool with a box on each of two lines; the watchdog is ticked by hand. By path, the
+// tool opens box 0's line as --port names it; listed, the lines are the stand-in ports and
+// the model-430 window opens the stored one (port 0 in an empty store).
 struct Rig
 {
-    Rig();
-    Box_end box[2]{Box_end(0), Box_end(1)};
+    enum class Lines { by_path, listed };
+    explicit Rig(Lines lines = Lines::by_path);
+    Box_end box[2];
     MainWindow window;
     MainWindow_probe probe{window};
     // A good status frame on port 0, then one watchdog period: the link is up.
