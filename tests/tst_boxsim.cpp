@@ -8,39 +8,59 @@ class Tst_boxsim : public QObject
 
 private slots:
 
-    void acknowledges_applies_and_resets()
+    void applies_every_setting_and_acknowledges_once_data()
     {
-        Boxsim box({"--model", "430", "--input-errors", "7", "--rate", "100"});
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("device");
+        QTest::newRow("430") << "430" << int(frame::device_id_430);
+        QTest::newRow("431") << "431" << int(frame::device_id_431);
+    }
+
+    // Each byte its layout carries, with a value of its own, comes back in the box's reports.
+    void applies_every_setting_and_acknowledges_once()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, device);
+        Boxsim box({"--model", model, "--input-errors", "7", "--rate", "100"});
         QList<status::Values> said = box.frames();
         QVERIFY(!said.isEmpty());
-        QCOMPARE(said.last().device_id, frame::device_id_430);
-        QCOMPARE(said.last().crc_err_count, uint16_t(7));
+        QCOMPARE(said.last().device_id, uint16_t(device));
         QCOMPARE(said.last().flags & 0x80, 0);
 
-        Settings_values asked = status_430().settings;
-        asked.out_group_1 = 5;
-        asked.mute = 0x09;
+        Settings_values asked;
+        for (std::size_t i = 0; i < settings_count; ++i)
+            asked.*settings_wire_order[i] = static_cast<uint8_t>(i % 4 + 1);
+        asked.manual_fmt_enable = 1;
         asked.crc_errors_reset = 1;
-        box.send(frame::build_settings_frame(frame::device_id_430, asked));
+        box.send(frame::build_settings_frame(static_cast<uint16_t>(device), asked));
         said = box.frames();
         QVERIFY(said.size() >= 2);
         int acks = 0;
         for (const status::Values& s : said)
             acks += (s.flags & 0x80) != 0;
         QCOMPARE(acks, 1);
-        QCOMPARE(said.last().settings.out_group_1, uint8_t(5));
-        QCOMPARE(said.last().settings.mute, uint8_t(0x09));
-        QCOMPARE(said.last().crc_err_count, uint16_t(0));
+        const std::size_t first = device == frame::device_id_430 ? 0 : group_routing_first;
+        for (std::size_t i = first; i < settings_count; ++i)
+            if (settings_wire_order[i] != &Settings_values::crc_errors_reset)
+                QCOMPARE(said.last().settings.*settings_wire_order[i], asked.*settings_wire_order[i]);
+        if (device == frame::device_id_430)
+            QCOMPARE(said.last().crc_err_count, uint16_t(0));
     }
 
+    // Another box takes the line: it owes no acknowledgement for what the first one was sent.
     void switch_command_changes_the_model()
     {
-        Boxsim box({"--model", "431", "--rate", "100"});
-        QCOMPARE(box.frames().value(0).device_id, frame::device_id_431);
+        Boxsim box({"--model", "431", "--rate", "5"});
+        QCOMPARE(box.frames(300).value(0).device_id, frame::device_id_431);
+        box.send(frame::build_settings_frame(frame::device_id_431, status_431().settings));
+        QByteArray out;
+        QTRY_VERIFY2((out += box.process.readAllStandardOutput()).contains("-> applied"), out.constData());
         box.process.write("switch\n");
-        QCOMPARE(box.frames().last().device_id, frame::device_id_430);
+        const status::Values next = box.frames(300).value(0);
+        QCOMPARE(next.device_id, frame::device_id_430);
+        QCOMPARE(next.flags & 0x80, 0);
         box.process.write("switch\n");
-        QCOMPARE(box.frames().last().device_id, frame::device_id_431);
+        QCOMPARE(box.frames(300).last().device_id, frame::device_id_431);
     }
 
     void bad_options_data()
