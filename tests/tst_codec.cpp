@@ -172,9 +172,11 @@ private slots:
         const QByteArray b = frame::build_status_frame(bytes("31BBCC"));
         const QByteArray good = frame::build_status_frame(bytes("32DD"));
         const QByteArray swapped = good.left(good.size() - 2) + good.right(1) + good.right(2).left(1);
-        const QByteArray stream =
-            bytes("00FF52") + a + "PR" + char(0) + "PR" + char(46) + "PR" + char(255) + b + "P" + a + swapped + a;
-        QCOMPARE(assemble(stream, chunk), (QStringList{"ok 30aa", "ok 31bbcc", "bad 32dd", "ok 30aa"}));
+        const QByteArray longest = frame::build_status_frame(QByteArray(45, '\x33')); // fills the frame buffer
+        const QByteArray stream = bytes("00FF52") + a + "PR" + char(0) + "PR" + char(46) + "PR" + char(255) + b + "P"
+            + a + swapped + longest + a;
+        QCOMPARE(assemble(stream, chunk),
+                 (QStringList{"ok 30aa", "ok 31bbcc", "bad 32dd", "ok " + QByteArray(45, '\x33').toHex(), "ok 30aa"}));
     }
 };
 

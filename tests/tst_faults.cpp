@@ -43,6 +43,9 @@ private slots:
         const QList<QByteArray> sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
         QCOMPARE(settings_in(sent[0]).crc_errors_reset, uint8_t(1)); // the reset is still asked for
+        rig.box[0].send(status_430(0x80 | 0x40));                    // the real one: acknowledged and reset
+        mute->click();
+        QCOMPARE(settings_in(rig.box[0].frames().value(0)).crc_errors_reset, uint8_t(0));
         QVERIFY(rig.window.isVisible() && !rig.probe.w431().isVisible());
         QCOMPARE(log.lines.filter("emit to"), QStringList()); // nor was model 431 remembered
     }

@@ -104,12 +104,25 @@ private slots:
                                       << "Reset Errors" << 0 << 13 << 1;
     }
 
-    // The byte a control changes, and none other: the rest is what the box reported.
+    // The byte a control changes, and none other: the rest is what the box reported when
+    // the link came up.
     void controls()
     {
         Rig rig;
+        status::Values box = status_430();
+        static_cast<Audio_settings&>(box.settings) = {{1, 3, 2, 1, 0}, {4, 6, 3, 2, 1, 0, 0}};
+        box.settings.manual_format = 9;
+        rig.link_up(box);
+        check_control(rig, rig.window, box);
+    }
+
+    void mirror_data() { controls_data(); }
+
+    void mirror()
+    {
+        Rig rig;
         rig.link_up();
-        check_control(rig, rig.window, status_430());
+        check_mirror(rig, rig.window, status_430());
     }
 
     void default_set_sends_the_default_routing_once()
@@ -130,24 +143,36 @@ private slots:
     }
 
     // The rule sees the check state the previous report left: switched on at HD, then
-    // reported off on a 3G link, one frame still tells the box to switch it off.
+    // reported off on a 3G link, one frame still tells the box to switch it off. The switch
+    // comes back with an HD link or with no input.
     void forced_format_is_switched_off_above_hd()
     {
         Rig rig;
         status::Values box = status_430();
         box.settings.manual_fmt_enable = 1;
+        box.settings.manual_format = 4;
         rig.link_up(box);
         auto* forced = rig.window.findChild<QCheckBox*>("checkBox_pid_ow_enable");
         QVERIFY(forced->isChecked() && forced->isEnabled());
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_Format_wr")->currentText(), QString("HD_1080p29"));
         box.settings.manual_fmt_enable = 0;
         box.sdi_rate = 1;
         rig.box[0].send(box);
         QList<QByteArray> sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
-        QCOMPARE(sent[0].at(11), char(0));
+        QCOMPARE(sent[0].mid(11, 2).toHex(), QByteArray("0004"));
         QVERIFY(!forced->isEnabled() && !forced->isChecked());
         rig.box[0].send(box);
         QCOMPARE(rig.box[0].frames(50).size(), 0);
+        box.sdi_rate = 0;
+        rig.box[0].send(box);
+        QVERIFY(forced->isEnabled());
+        box.sdi_rate = 2;
+        rig.box[0].send(box);
+        QVERIFY(!forced->isEnabled());
+        box.input_detected = 0;
+        rig.box[0].send(box);
+        QVERIFY(forced->isEnabled());
     }
 
     // The frame the rule hands to the port is laid out for the frame being handled, not for

@@ -44,6 +44,10 @@ private slots:
         row("version 2.1", [](auto& s) { s.protocol_version = 0x21; },
             {"protocol_ver=2.1, Version mistmatch|color: red"});
         row("model 430", [](auto& s) { s = status_430(); }, {});
+        const char* const channels[] = {"2ch", "3ch", "4ch", "5ch", "6ch", "7ch", "8ch"};
+        for (int code = 1; code <= 7; ++code)
+            row(channels[code - 1], [code](auto& s) { s.flags = static_cast<uint8_t>(0x01 | code << 1); },
+                {QStringLiteral("aud_channels=%1|color: green").arg(channels[code - 1])});
     }
 
     void display()
@@ -65,8 +69,14 @@ private slots:
         MainWindow_431& window = rig.probe.w431();
         const QList<QWidget*> controls = window.findChildren<QWidget*>(QRegularExpression("^(comboBox_Out|checkBox)"));
         QCOMPARE(controls.size(), 10);
+        const QMap<QString, QString> lost =
+            labels(window,
+                   {"receiving_status=Fault|color: red", "(crc_ctrl|protocol_ver)=--|color: black",
+                    "(device|input)=---|color: black", cleared + "=---|color: grey"});
         for (bool bytes_came : {false, true}) {
             bytes_came ? rig.link_up(status_431()) : rig.probe.tick();
+            if (!bytes_came)
+                QCOMPARE(labels(window), lost);
             QCOMPARE(window.findChild<QLabel*>("label_receiving_status")->text(), bytes_came ? "Ok" : "Fault");
             for (QWidget* control : controls)
                 QCOMPARE(control->isEnabled(), bytes_came);
@@ -107,8 +117,19 @@ private slots:
     void controls()
     {
         Rig rig;
+        status::Values box = status_431();
+        static_cast<Group_routing&>(box.settings) = {4, 6, 3, 2, 1, 0, 0};
+        rig.link_up(box);
+        check_control(rig, rig.probe.w431(), box);
+    }
+
+    void mirror_data() { controls_data(); }
+
+    void mirror()
+    {
+        Rig rig;
         rig.link_up(status_431());
-        check_control(rig, rig.probe.w431(), status_431());
+        check_mirror(rig, rig.probe.w431(), status_431());
     }
 
     void default_set_sends_the_default_routing_once()

@@ -261,6 +261,28 @@ void check_control(Rig& rig, QWidget& window, const status::Values& status)
     QCOMPARE(sent[0].left(sent[0].size() - 2).toHex(), expected.left(expected.size() - 2).toHex());
 }
 
+void check_mirror(Rig& rig, QWidget& window, status::Values status)
+{
+    QFETCH(QString, group);
+    QFETCH(QString, caption);
+    QFETCH(int, offset);
+    QFETCH(int, value);
+    QWidget* const shown = control(window, group, caption);
+    QVERIFY2(shown, qPrintable(caption));
+    auto* button = qobject_cast<QAbstractButton*>(shown);
+    if (button && !button->isCheckable())
+        QSKIP("a push button shows nothing");
+    // Settings frame byte 6 is the first setting its layout carries.
+    const std::size_t first = status.device_id == frame::device_id_430 ? 0 : group_routing_first;
+    status.settings.*settings_wire_order[first + static_cast<std::size_t>(offset) - 6] = static_cast<uint8_t>(value);
+    rig.box[0].send(status);
+    if (button)
+        QVERIFY(button->isChecked());
+    else
+        QCOMPARE(qobject_cast<QComboBox*>(shown)->currentIndex(), value);
+    QCOMPARE(rig.box[0].frames(50).size(), 0);
+}
+
 int main(int argc, char** argv)
 {
     // Before any thread starts: two listed serial ports, each a pseudo-terminal of ours.

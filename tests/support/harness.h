@@ -132,3 +132,6 @@ void choose(QWidget* control, int index);
 
 // Rows (group, caption, choice, offset, value): one frame, `value` at `offset`, else `status`.
 void check_control(Rig& rig, QWidget& window, const status::Values& status);
+// The same rows the other way: the box reports `value` for the setting at `offset`, and the
+// control shows it without sending anything.
+void check_mirror(Rig& rig, QWidget& window, status::Values status);
