@@ -186,7 +186,7 @@ Shown sdi_rate(uint8_t rate)
     return {table_text(rate_texts, rate), rate < std::size(rate_texts) ? Tone::good : Tone::plain};
 }
 
-Pid_format pid_format(const uint8_t (&pid)[4])
+Pid_format pid_format(const uint8_t* pid)
 {
     const bool wide = pid[2] & 0x40;
     unsigned rate = pid[1] & 0x0F;

@@ -88,7 +88,7 @@ struct Pid_format
     Shown type, resolution_text, frame, mapping;
 };
 
-Pid_format pid_format(const uint8_t (&pid)[4]);
+Pid_format pid_format(const uint8_t* pid); // its four bytes, byte 1 first
 
 // Model 430: the eight embedded audio groups, the input's CRC errors, the identifier.
 Shown audio_group(uint8_t groups, int index);
