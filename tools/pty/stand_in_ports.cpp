@@ -188,9 +188,11 @@ bool describe(int index, const Usb_adapter& adapter)
         if (!values[i].isEmpty()
             && !write_file(dir.filePath(QString::fromLatin1(usb_attribute_files[i])), values[i].toUtf8() + '\n'))
             return false;
+    // The link names the port the adapter is on now.
+    const QByteArray link = by_id_link(adapter).toLocal8Bit();
+    unlink(link.constData());
     return adapter.serial_number.isEmpty()
-        || symlink(("../../" + name(index)).toLocal8Bit().constData(), by_id_link(adapter).toLocal8Bit().constData())
-        == 0;
+        || symlink(("../../" + name(index)).toLocal8Bit().constData(), link.constData()) == 0;
 }
 
 void drain()
