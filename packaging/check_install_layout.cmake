@@ -21,11 +21,13 @@ endif()
 set(expected
     "${BINDIR}/tavolink"
     "${BINDIR}/boxsim"
+    "${BINDIR}/tavolinkctl"
     "${DATADIR}/applications/tavolink.desktop"
     "${DATADIR}/icons/hicolor/scalable/apps/${ICON_NAME}.svg"
     "${DATADIR}/metainfo/${METAINFO}"
     "${MANDIR}/man1/tavolink.1.gz"
     "${MANDIR}/man1/boxsim.1.gz"
+    "${MANDIR}/man1/tavolinkctl.1.gz"
     "${DOCDIR}/copyright"
     "${DOCDIR}/changelog.gz")
 set(missing "")
@@ -38,7 +40,7 @@ if(missing)
     message(FATAL_ERROR "missing under ${PREFIX}: ${missing}")
 endif()
 
-foreach(program tavolink boxsim)
+foreach(program tavolink boxsim tavolinkctl)
     execute_process(COMMAND test -x "${PREFIX}/${BINDIR}/${program}" RESULT_VARIABLE not_executable)
     if(not_executable)
         message(FATAL_ERROR "${BINDIR}/${program} is not executable")

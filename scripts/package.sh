@@ -80,8 +80,9 @@ cmake -S "$tavolink_root" -B "$build_dir" \
     { cat "$scratch/configure.log" >&2; fail "cmake configure"; }
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
 [[ $build_type == Release ]] || fail "build type is '$build_type', not Release"
-cmake --build "$build_dir" -j 2 --target tavolink boxsim tavolink_docs || fail "build of tavolink, boxsim and their documents"
-ok "built tavolink and boxsim ($build_type)"
+cmake --build "$build_dir" -j 2 --target tavolink boxsim tavolinkctl tavolink_docs ||
+    fail "build of tavolink, boxsim, tavolinkctl and their documents"
+ok "built tavolink, boxsim and tavolinkctl ($build_type)"
 
 step "Building the .deb with CPack"
 rm -f "$build_dir"/tavolink_*.deb
@@ -121,11 +122,13 @@ metainfo=$(cd "$tavolink_root/packaging" && echo *.metainfo.xml)
 expected_files=(
     /usr/bin/tavolink
     /usr/bin/boxsim
+    /usr/bin/tavolinkctl
     /usr/share/applications/tavolink.desktop
     /usr/share/icons/hicolor/scalable/apps/tavolink.svg
     "/usr/share/metainfo/$metainfo"
     /usr/share/man/man1/tavolink.1.gz
     /usr/share/man/man1/boxsim.1.gz
+    /usr/share/man/man1/tavolinkctl.1.gz
     /usr/share/doc/tavolink/copyright
     /usr/share/doc/tavolink/changelog.gz
 )
@@ -135,7 +138,7 @@ done
 if grep -v '^\./usr/' "$scratch/paths.txt" | grep -vqx '\./'; then
     fail "package has files outside /usr: $(grep -v '^\./usr/' "$scratch/paths.txt" | grep -vx '\./' | tr '\n' ' ')"
 fi
-for program in tavolink boxsim; do
+for program in tavolink boxsim tavolinkctl; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
 ok "programs, manual pages, desktop entry, icon, metainfo, copyright and changelog are in the package"
@@ -167,7 +170,7 @@ cmake --install "$build_dir" --prefix "$prefix"
 for file in "${expected_files[@]}"; do
     [[ -e $prefix/${file#/usr/} ]] || fail "cmake --install left no ${file#/usr/}"
 done
-[[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim ]] || fail "installed programs are not executable"
+[[ -x $prefix/bin/tavolink && -x $prefix/bin/boxsim && -x $prefix/bin/tavolinkctl ]] || fail "installed programs are not executable"
 ok "bin/, share/man/, share/applications/, share/icons/, share/metainfo/ and share/doc/ laid out under the prefix"
 # Checks the metainfo against the installed desktop entry and icon as well.
 appstreamcli validate-tree --no-net "$prefix" || fail "appstreamcli validate-tree $prefix"
@@ -198,15 +201,15 @@ fi
 for file in "${expected_files[@]}"; do
     [[ -e $file ]] || fail "$file missing after dpkg -i"
 done
-[[ -x /usr/bin/tavolink && -x /usr/bin/boxsim ]] || fail "installed programs are not executable"
+[[ -x /usr/bin/tavolink && -x /usr/bin/boxsim && -x /usr/bin/tavolinkctl ]] || fail "installed programs are not executable"
 ok "installed: $(dpkg-query -W -f='${Package} ${Version}' tavolink); files in place"
 
-for program in tavolink boxsim; do
+for program in tavolink boxsim tavolinkctl; do
     if ldd "/usr/bin/$program" | grep -q 'not found'; then
         fail "/usr/bin/$program has unresolved libraries: $(ldd "/usr/bin/$program" | grep 'not found')"
     fi
 done
-ok "ldd finds every library of /usr/bin/tavolink and /usr/bin/boxsim"
+ok "ldd finds every library of /usr/bin/tavolink, /usr/bin/boxsim and /usr/bin/tavolinkctl"
 
 validate_desktop_entry /usr/share/applications/tavolink.desktop
 

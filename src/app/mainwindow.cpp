@@ -8,6 +8,7 @@
 #include "port_list.h"
 #include "serial_port.h"
 #include "settings_store.h"
+#include "status_texts.h"
 #include "ui_mainwindow.h"
 #include "video.h"
 
@@ -35,7 +36,7 @@ MainWindow::MainWindow(QWidget* parent, const QString& port_path)
     port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
     port_list::fill_baud_rates(ui->comboBox_BaudRate);
     ui->groupBox_3->setVisible(false);
-    ui->comboBox_Input_Source->addItems({QStringLiteral("SDI 1..8"), QStringLiteral("SDI 9..16")});
+    ui->comboBox_Input_Source->addItems(setting_items::input_banks);
     ui->comboBox_Format_wr->addItems(forced_format_list);
     ui->comboBox_Format_wr_2->addItem(QStringLiteral("YCbCr:422:10"));
     ui->comboBox_Format_wr_2->setEnabled(false);

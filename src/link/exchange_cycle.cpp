@@ -14,11 +14,6 @@
 
 namespace {
 constexpr uint8_t highest_unsupported_version = 0x1F;
-
-const QString link_ok_text = QStringLiteral("Ok");
-const QString link_fault_text = QStringLiteral("Fault");
-const QString blank_value_text = QStringLiteral("--");
-const QString blank_device_text = QStringLiteral("---");
 } // namespace
 
 void MainWindow::slot_serial_port_read(QByteArray data)
@@ -83,7 +78,7 @@ void MainWindow::check_byte_receiving()
     serial_port->reopen_if_back();
 
     if (received_bytes != 0) {
-        show_status(ui->label_receiving_status, link_ok_text, status_style::green);
+        show_status(ui->label_receiving_status, status_texts::link(true));
         for (QWidget* widget : routing_inputs)
             widget->setVisible(true);
         for (QWidget* widget : settings_controls)
@@ -93,11 +88,11 @@ void MainWindow::check_byte_receiving()
         qDebug() << "byte_received is ok";
     } else {
         connected = false;
-        show_status(ui->label_receiving_status, link_fault_text, status_style::red);
-        show_status(ui->label_crc_ctrl, blank_value_text, status_style::black);
-        show_status(ui->label_protocol_ver, blank_value_text, status_style::black);
-        show_status(ui->label_device, blank_device_text, status_style::black);
-        show_status(ui->label_input, blank_device_text, status_style::black);
+        show_status(ui->label_receiving_status, status_texts::link(false));
+        show_status(ui->label_crc_ctrl, status_texts::no_link, status_style::black);
+        show_status(ui->label_protocol_ver, status_texts::no_link, status_style::black);
+        show_status(ui->label_device, status_texts::cleared, status_style::black);
+        show_status(ui->label_input, status_texts::cleared, status_style::black);
         for (QWidget* widget : routing_inputs)
             widget->setVisible(false);
         for (QWidget* widget : settings_controls)

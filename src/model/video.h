@@ -50,6 +50,3 @@ public slots:
 signals:
     void video_settings_changed();
 };
-
-// Resolution texts by `Video::resolution`; the model-431 window shows the same.
-const QString& resolution_text(unsigned resolution);

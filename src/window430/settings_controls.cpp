@@ -6,6 +6,7 @@
 #include "frame_codec.h"
 #include "group_routing_view.h"
 #include "parcer.h"
+#include "status_texts.h"
 #include "ui_mainwindow.h"
 #include "video.h"
 
@@ -13,34 +14,20 @@
 #include <QComboBox>
 #include <QDebug>
 
-namespace {
-
-const QStringList bank_1_pairs = {QStringLiteral("in 1/2"), QStringLiteral("in 3/4"), QStringLiteral("in 5/6"),
-                                  QStringLiteral("in 7/8")};
-const QStringList bank_2_pairs = {QStringLiteral("in 9/10"), QStringLiteral("in 11/12"), QStringLiteral("in 13/14"),
-                                  QStringLiteral("in 15/16")};
-const QStringList input_groups = {QStringLiteral("In Gr1"), QStringLiteral("In Gr2"), QStringLiteral("In Gr3"),
-                                  QStringLiteral("In Gr4"), QStringLiteral("In Gr5"), QStringLiteral("In Gr6"),
-                                  QStringLiteral("In Gr7"), QStringLiteral("In Gr8")};
-const QStringList group_pairs = {QStringLiteral("GrA 1/2"), QStringLiteral("GrA 3/4"), QStringLiteral("GrB 1/2"),
-                                 QStringLiteral("GrB 3/4")};
-
-} // namespace
-
 void MainWindow::fill_audio_combos()
 {
     for (QComboBox* combo : {ui->comboBox_Out_12, ui->comboBox_Out_34, ui->comboBox_Out_56, ui->comboBox_Out_78})
-        combo->addItems(bank_1_pairs);
+        combo->addItems(setting_items::bank_1_pairs);
     for (QComboBox* combo : {ui->comboBox_Out_Gr_1, ui->comboBox_Out_Gr_2})
-        combo->addItems(input_groups);
+        combo->addItems(setting_items::in_groups);
     for (QComboBox* combo :
          {ui->comboBox_Out_12_2, ui->comboBox_Out_34_2, ui->comboBox_Out_56_2, ui->comboBox_Out_78_2})
-        combo->addItems(group_pairs);
+        combo->addItems(setting_items::group_pairs);
 }
 
 void MainWindow::slot_input_audio_change(int index)
 {
-    const QStringList& pairs = index == 0 ? bank_1_pairs : bank_2_pairs;
+    const QStringList& pairs = index == 0 ? setting_items::bank_1_pairs : setting_items::bank_2_pairs;
     for (QComboBox* combo : {ui->comboBox_Out_12, ui->comboBox_Out_34, ui->comboBox_Out_56, ui->comboBox_Out_78}) {
         for (int i = 0; i < pairs.size(); ++i)
             combo->setItemText(i, pairs[i]);

@@ -11,6 +11,7 @@
 #include "settings_store.h"
 #include "status_layout.h"
 #include "status_style.h"
+#include "status_texts.h"
 #include "video.h"
 
 #include <QDebug>
@@ -21,63 +22,6 @@
 namespace {
 
 const QString settings_organisation = QStringLiteral("mirelo_serial_port");
-
-// Model name with the variant's suffix ("MRL-QDC-431 " ends in a blank).
-const QString device_names[] = {QStringLiteral("MRL-QDC-431 "), QStringLiteral("MRL-QDC-431A"),
-                                QStringLiteral("MRL-QDC-431E")};
-
-const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
-const QString input_styles[] = {status_style::red, status_style::green};
-
-const QString sdi_rate_texts[] = {QStringLiteral("HD"), QStringLiteral("3G"), QStringLiteral("6G"),
-                                  QStringLiteral("12G")};
-
-const QString hdmi_rate_texts[] = {
-    QStringLiteral("1.5G"),  QStringLiteral("1.86G"), QStringLiteral("2.23G"), QStringLiteral("3G"),
-    QStringLiteral("3.71G"), QStringLiteral("4.46G"), QStringLiteral("6G"),    QStringLiteral("7.42G"),
-    QStringLiteral("8.92G"), QStringLiteral("12G"),
-};
-
-const QString frame_rate_texts[] = {
-    QStringLiteral("24"), QStringLiteral("25"), QStringLiteral("30"),  QStringLiteral("48"),  QStringLiteral("50"),
-    QStringLiteral("60"), QStringLiteral("96"), QStringLiteral("100"), QStringLiteral("120"),
-};
-
-const QString scan_texts[] = {QStringLiteral("p"), QStringLiteral("i")};
-
-const QString mapping_texts[] = {QStringLiteral("RGB:444"), QStringLiteral("YCbCr:422"), QStringLiteral("YCbCr:444"),
-                                 QStringLiteral("YCbCr:420"), QStringLiteral("Unknown")};
-
-const QString depth_texts[] = {QStringLiteral(" 24bit"), QStringLiteral(" 30bit"), QStringLiteral(" 36bit"),
-                               QStringLiteral(" 48 bit"), QStringLiteral(" ")};
-
-const QString channel_texts[] = {
-    QStringLiteral("Unknown"), QStringLiteral("2ch"), QStringLiteral("3ch"), QStringLiteral("4ch"),
-    QStringLiteral("5ch"),     QStringLiteral("6ch"), QStringLiteral("7ch"), QStringLiteral("8ch"),
-};
-
-const QString frequency_texts[] = {
-    QStringLiteral("Unknown"), QStringLiteral("32kHz"), QStringLiteral("44.1kHz"),  QStringLiteral("48kHz"),
-    QStringLiteral("88.2kHz"), QStringLiteral("96kHz"), QStringLiteral("176.4kHz"), QStringLiteral("192kHz"),
-};
-
-const QString group_items[] = {
-    QStringLiteral("Out Gr1"), QStringLiteral("Out Gr2"), QStringLiteral("Out Gr3"), QStringLiteral("Out Gr4"),
-    QStringLiteral("Out Gr5"), QStringLiteral("Out Gr6"), QStringLiteral("Out Gr7"), QStringLiteral("Out Gr8"),
-};
-
-const QString pair_items[] = {QStringLiteral("In 1/2"), QStringLiteral("In 3/4"), QStringLiteral("In 5/6"),
-                              QStringLiteral("In 7/8")};
-
-// Two codes shown as one text: gluing "Unknown" to a valid half would read as a
-// value, so one code beyond its table makes the whole text unknown.
-const Joined_texts frame_texts(frame_rate_texts, scan_texts);
-const Joined_texts colour_texts(mapping_texts, depth_texts);
-
-const QString link_ok_text = QStringLiteral("Ok");
-const QString link_fault_text = QStringLiteral("Fault");
-const QString no_placeholder = QStringLiteral("--");
-const QString blank_placeholder = QStringLiteral("---");
 
 } // namespace
 
@@ -183,24 +127,18 @@ void MainWindow_431::update_MainWindow_431()
     if (parcer->device_id != frame::device_id_431)
         return;
 
-    const uint8_t variant = parcer->device_variant;
-    if (variant < std::size(device_names))
-        ui->label_device->setText(device_names[variant]);
-    else
-        ui->label_device->setText(QStringLiteral("MRL-QDC-431 (%1)").arg(variant));
+    ui->label_device->setText(status_texts::device(parcer->device_id, parcer->device_variant));
+    show_status(ui->label_input, status_texts::input(video->input_detected));
 
-    const unsigned input = video->input_detected;
-    show_status(ui->label_input, table_text(input_texts, input), table_entry(input_styles, input, status_style::black));
-
-    if (input == 0) {
+    if (video->input_detected == 0) {
         clear_input_status();
     } else {
-        show_status(ui->label_rate, table_text(sdi_rate_texts, video->sdi_rate), status_style::green);
+        show_status(ui->label_rate, status_texts::sdi_rate(video->sdi_rate).text, status_style::green);
         video->update_hdmi_resolution();
-        ui->label_type->setText(table_text(hdmi_rate_texts, video->hdmi_rate));
-        ui->label_resolution->setText(resolution_text(video->resolution));
-        ui->label_frame->setText(frame_texts.at(video->hdmi_frame, video->hdmi_scan));
-        ui->label_mapping->setText(colour_texts.at(video->hdmi_mapping, video->hdmi_depth));
+        ui->label_type->setText(status_texts::hdmi_rate(video->hdmi_rate));
+        ui->label_resolution->setText(status_texts::resolution(video->resolution));
+        ui->label_frame->setText(status_texts::hdmi_frame(video->hdmi_frame, video->hdmi_scan));
+        ui->label_mapping->setText(status_texts::hdmi_colour(video->hdmi_mapping, video->hdmi_depth));
         set_style(ui->label_type, status_style::green);
         set_style(ui->label_resolution, status_style::green);
         set_style(ui->label_frame, status_style::green);
@@ -217,18 +155,15 @@ void MainWindow_431::update_MainWindow_431()
 void MainWindow_431::show_audio_status()
 {
     const unsigned channels = (parcer->status_flags >> status::flag::channels_shift) & status::flag::channels_mask;
-    show_status(ui->label_aud_channels, table_text(channel_texts, channels),
-                channels == 0 ? status_style::grey : status_style::green);
-    const unsigned frequency = video->hdmi_audio_freq;
-    show_status(ui->label_aud_freq, table_text(frequency_texts, frequency),
-                frequency == 0 ? status_style::grey : status_style::green);
+    show_status(ui->label_aud_channels, status_texts::audio_channels(static_cast<uint8_t>(channels)));
+    show_status(ui->label_aud_freq, status_texts::audio_frequency(video->hdmi_audio_freq));
 }
 
 void MainWindow_431::clear_input_status()
 {
     for (QLabel* label : {ui->label_rate, ui->label_type, ui->label_resolution, ui->label_frame, ui->label_mapping,
                           ui->label_aud_channels, ui->label_aud_freq})
-        show_status(label, blank_placeholder, status_style::grey);
+        show_status(label, status_texts::cleared, status_style::grey);
 }
 
 void MainWindow_431::check_byte_receiving()
@@ -241,15 +176,15 @@ void MainWindow_431::check_byte_receiving()
     };
 
     if (received_bytes != 0) {
-        show_status(ui->label_receiving_status, link_ok_text, status_style::green);
+        show_status(ui->label_receiving_status, status_texts::link(true));
         for (QWidget* control : link_controls)
             control->setEnabled(true);
     } else {
-        show_status(ui->label_receiving_status, link_fault_text, status_style::red);
-        show_status(ui->label_crc_ctrl, no_placeholder, status_style::black);
-        show_status(ui->label_protocol_ver, no_placeholder, status_style::black);
-        show_status(ui->label_device, blank_placeholder, status_style::black);
-        show_status(ui->label_input, blank_placeholder, status_style::black);
+        show_status(ui->label_receiving_status, status_texts::link(false));
+        show_status(ui->label_crc_ctrl, status_texts::no_link, status_style::black);
+        show_status(ui->label_protocol_ver, status_texts::no_link, status_style::black);
+        show_status(ui->label_device, status_texts::cleared, status_style::black);
+        show_status(ui->label_input, status_texts::cleared, status_style::black);
         for (QWidget* control : link_controls)
             control->setEnabled(false);
         clear_input_status();
@@ -259,15 +194,12 @@ void MainWindow_431::check_byte_receiving()
 
 void MainWindow_431::fill_audio_combos()
 {
-    const QStringList groups = QStringList(std::begin(group_items), std::end(group_items));
-    ui->comboBox_Out_Gr_1->addItems(groups);
-    ui->comboBox_Out_Gr_2->addItems(groups);
-
-    const QStringList pairs = QStringList(std::begin(pair_items), std::end(pair_items));
-    ui->comboBox_Out_12_2->addItems(pairs);
-    ui->comboBox_Out_34_2->addItems(pairs);
-    ui->comboBox_Out_56_2->addItems(pairs);
-    ui->comboBox_Out_78_2->addItems(pairs);
+    ui->comboBox_Out_Gr_1->addItems(setting_items::out_groups);
+    ui->comboBox_Out_Gr_2->addItems(setting_items::out_groups);
+    ui->comboBox_Out_12_2->addItems(setting_items::in_pairs);
+    ui->comboBox_Out_34_2->addItems(setting_items::in_pairs);
+    ui->comboBox_Out_56_2->addItems(setting_items::in_pairs);
+    ui->comboBox_Out_78_2->addItems(setting_items::in_pairs);
 }
 
 void MainWindow_431::update_audio_settings_default(bool)

@@ -1,4 +1,4 @@
-// Status styling both windows use: colours, bounds-checked text tables, labels touched only when they change.
+// Status styling both windows use: colours, and labels touched only when they change.
 #include "status_style.h"
 
 #include <QCheckBox>
@@ -23,48 +23,34 @@ void show_status(QLabel* label, const QString& text, const QString& style)
     set_style(label, style);
 }
 
-namespace {
-
-constexpr uint8_t supported_versions[] = {0x10, 0x11, 0x20, 0x30};
-
-bool version_supported(uint8_t version)
+const QString& tone_style(Tone tone)
 {
-    for (uint8_t supported : supported_versions)
-        if (version == supported)
-            return true;
-    return false;
+    switch (tone) {
+    case Tone::good:
+        return status_style::green;
+    case Tone::fault:
+        return status_style::red;
+    case Tone::blank:
+        return status_style::grey;
+    case Tone::missing:
+        return status_style::orange;
+    case Tone::plain:
+        break;
+    }
+    return status_style::black;
 }
 
-// All 256 texts, formatted once instead of on every frame.
-struct Version_texts
+void show_status(QLabel* label, const Shown& shown)
 {
-    Version_texts()
-    {
-        const QString ok_format = QStringLiteral("%1.%2, Ok");
-        const QString mismatch_format = QStringLiteral("%1.%2, Version mistmatch");
-        for (unsigned v = 0; v < 256; ++v)
-            texts[v] =
-                (version_supported(static_cast<uint8_t>(v)) ? ok_format : mismatch_format).arg(v >> 4).arg(v & 0x0F);
-    }
-
-    QString texts[256];
-};
-
-const QString crc_ok_text = QStringLiteral("Ok");
-const QString crc_mismatch_text = QStringLiteral("Mistmatch");
-
-} // namespace
+    show_status(label, shown.text, tone_style(shown.tone));
+}
 
 void show_protocol_version(QLabel* label, uint8_t version)
 {
-    static const Version_texts versions;
-    show_status(label, versions.texts[version], version_supported(version) ? status_style::green : status_style::red);
+    show_status(label, status_texts::protocol_version(version));
 }
 
 void show_crc_check(QLabel* label, bool crc_ok)
 {
-    if (crc_ok)
-        show_status(label, crc_ok_text, status_style::green);
-    else
-        show_status(label, crc_mismatch_text, status_style::red);
+    show_status(label, status_texts::crc_check(crc_ok));
 }

@@ -232,13 +232,17 @@ QWidget* control(QWidget& window, const QString& group, const QString& caption)
         for (QLabel* label : box->findChildren<QLabel*>()) {
             if (label->text() != caption)
                 continue;
-            // The combo box on the caption's row, to its right.
+            // The nearest combo box on the caption's row, to its right.
             const QPoint row = label->mapTo(box, QPoint(label->width(), label->height() / 2));
+            QComboBox* nearest = nullptr;
             for (QComboBox* combo : box->findChildren<QComboBox*>()) {
                 const QRect area(combo->mapTo(box, QPoint()), combo->size());
-                if (area.left() >= row.x() && area.top() <= row.y() && area.bottom() >= row.y())
-                    return combo;
+                if (area.left() >= row.x() && area.top() <= row.y() && area.bottom() >= row.y()
+                    && (!nearest || area.left() < nearest->mapTo(box, QPoint()).x()))
+                    nearest = combo;
             }
+            if (nearest)
+                return nearest;
         }
     }
     return nullptr;

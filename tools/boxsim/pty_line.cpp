@@ -81,8 +81,12 @@ void Pty_line::check_peer()
     pollfd entry{terminal->master(), 0, 0};
     ::poll(&entry, 1, 0);
     const bool open_now = !(entry.revents & POLLHUP);
-    if (open_now == peer_open)
+    if (open_now == peer_open) {
+        // Closed and opened again between two checks: the hang-up stopped the reading.
+        if (peer_open)
+            read_notifier->setEnabled(true);
         return;
+    }
     peer_open = open_now;
     const QString path = terminal->slave_path();
     if (peer_open) {

@@ -27,6 +27,10 @@ namespace {
 // whose uevent gives the node's name and whose device/uevent gives a driver.
 const QString tty_class = QStringLiteral("/sys/class/tty");
 const QString device_dirs = tty_class + QStringLiteral("/.devices");
+// Where udev links each USB serial adapter under a name made of its own attributes.
+const QString by_id_dir = QStringLiteral("/dev/serial/by-id");
+// The files Qt reads a USB adapter's attributes from, in the device's directory.
+const char* const usb_attribute_files[] = {"idVendor", "idProduct", "serial", "manufacturer", "product"};
 
 std::vector<std::unique_ptr<Pseudo_terminal>> idle_ports;
 
@@ -105,12 +109,40 @@ QString enter_once(int count)
     const QString dev_problem = private_dev();
     if (!dev_problem.isEmpty())
         return dev_problem;
+    // Links of our own adapters only, never beside the machine's.
+    if (!QDir().mkpath(QStringLiteral("/dev/serial"))
+        || mount("tavolink-serial", "/dev/serial", "tmpfs", 0, "mode=755") != 0 || !QDir().mkpath(by_id_dir))
+        return failure(QStringLiteral("cannot make a private /dev/serial"));
     for (int i = 0; i < count; ++i) {
         idle_ports.push_back(std::make_unique<Pseudo_terminal>());
         if (!idle_ports.back()->is_open() || !place(i, idle_ports.back()->slave_path()))
             return failure(QStringLiteral("cannot stand a pseudo-terminal in for %1").arg(name(i)));
     }
     return QString();
+}
+
+QString device_dir(int index)
+{
+    return device_dirs + '/' + name(index);
+}
+
+// The link udev would make: usb-<manufacturer>_<product>_<serial>-if00-port0, blanks as '_'.
+QString by_id_link(const Usb_adapter& adapter)
+{
+    const QString id =
+        QStringLiteral("usb-%1_%2_%3-if00-port0").arg(adapter.manufacturer, adapter.product, adapter.serial_number);
+    return by_id_dir + '/' + QString(id).replace(' ', '_');
+}
+
+// Takes away the attributes and the by-id link of port `index`.
+void forget(int index)
+{
+    const QDir dir(device_dir(index));
+    for (const char* file : usb_attribute_files)
+        QFile::remove(dir.filePath(QString::fromLatin1(file)));
+    for (const QFileInfo& link : QDir(by_id_dir).entryInfoList(QDir::System | QDir::Files))
+        if (link.isSymLink() && QFile::symLinkTarget(link.filePath()).endsWith('/' + name(index)))
+            QFile::remove(link.filePath());
 }
 
 } // namespace
@@ -129,13 +161,13 @@ QString name(int index)
 bool place(int index, const QString& pty_path)
 {
     const QString port = name(index);
-    const QString device_dir = device_dirs + '/' + port;
-    if (!QDir().mkpath(device_dir + QStringLiteral("/device"))
-        || !write_file(device_dir + QStringLiteral("/uevent"), "DEVNAME=" + port.toLatin1() + '\n')
-        || !write_file(device_dir + QStringLiteral("/device/uevent"), "DRIVER=tavolink_stand_in\n"))
+    const QString dir = device_dir(index);
+    if (!QDir().mkpath(dir + QStringLiteral("/device"))
+        || !write_file(dir + QStringLiteral("/uevent"), "DEVNAME=" + port.toLatin1() + '\n')
+        || !write_file(dir + QStringLiteral("/device/uevent"), "DRIVER=tavolink_stand_in\n"))
         return false;
     const QByteArray link = (tty_class + '/' + port).toLocal8Bit();
-    if (access(link.constData(), F_OK) != 0 && symlink(device_dir.toLocal8Bit().constData(), link.constData()) != 0)
+    if (access(link.constData(), F_OK) != 0 && symlink(dir.toLocal8Bit().constData(), link.constData()) != 0)
         return false;
     // Replaced in one step, so the port never goes missing while it changes hands.
     const QByteArray node = ("/dev/" + port).toLocal8Bit();
@@ -143,6 +175,24 @@ bool place(int index, const QString& pty_path)
     unlink(staged.constData());
     return symlink(pty_path.toLocal8Bit().constData(), staged.constData()) == 0
         && rename(staged.constData(), node.constData()) == 0;
+}
+
+bool describe(int index, const Usb_adapter& adapter)
+{
+    forget(index);
+    const QDir dir(device_dir(index));
+    const QString values[] = {QStringLiteral("%1").arg(adapter.vendor_id, 4, 16, QLatin1Char('0')),
+                              QStringLiteral("%1").arg(adapter.product_id, 4, 16, QLatin1Char('0')),
+                              adapter.serial_number, adapter.manufacturer, adapter.product};
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        if (!values[i].isEmpty()
+            && !write_file(dir.filePath(QString::fromLatin1(usb_attribute_files[i])), values[i].toUtf8() + '\n'))
+            return false;
+    // The link names the port the adapter is on now.
+    const QByteArray link = by_id_link(adapter).toLocal8Bit();
+    unlink(link.constData());
+    return adapter.serial_number.isEmpty()
+        || symlink(("../../" + name(index)).toLocal8Bit().constData(), link.constData()) == 0;
 }
 
 void drain()
@@ -154,6 +204,7 @@ void drain()
 
 void unplug(int index)
 {
+    forget(index);
     unlink((tty_class + '/' + name(index)).toLocal8Bit().constData());
     unlink(("/dev/" + name(index)).toLocal8Bit().constData());
 }

@@ -22,6 +22,17 @@ bool place(int index, const QString& pty_path);
 // Takes port `index` off the list and its device node away, as when the adapter is pulled.
 void unplug(int index);
 
+// What a USB serial adapter tells the system about itself.
+struct Usb_adapter
+{
+    quint16 vendor_id = 0, product_id = 0;
+    QString serial_number, manufacturer, product;
+};
+
+// Gives port `index` the attributes of `adapter` in the device list, with its link in
+// /dev/serial/by-id, as a USB adapter has them; unplugging the port takes them away.
+bool describe(int index, const Usb_adapter& adapter);
+
 // Discards what programs wrote to the idle pseudo-terminals, so their buffers never fill.
 void drain();
 

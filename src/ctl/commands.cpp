@@ -1,0 +1,221 @@
+// tavolinkctl's one-shot commands: ports, status, save, apply, reset-errors.
+#include "commands.h"
+
+#include "box_link.h"
+#include "frame_codec.h"
+#include "output.h"
+#include "port_identity.h"
+#include "settings_file.h"
+#include "status_texts.h"
+#include "status_view.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QSerialPortInfo>
+
+namespace {
+
+// As long as the windows wait for an acknowledgement.
+constexpr int answer_ms = 3000;
+
+int fail(const Failure& failure)
+{
+    complain(failure.message);
+    return failure.status;
+}
+
+// The /dev/serial/by-id link that leads to `port`, where there is one.
+QString by_id_link(const QSerialPortInfo& port)
+{
+    const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
+    const QDir links(QStringLiteral("/dev/serial/by-id"));
+    for (const QFileInfo& link : links.entryInfoList(QDir::Files | QDir::System))
+        if (!device.isEmpty() && link.canonicalFilePath() == device)
+            return link.absoluteFilePath();
+    return QString();
+}
+
+QString hex_id(bool present, quint16 id)
+{
+    return present ? QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')) : QString();
+}
+
+// The opened link and the first good status frame, or why there is none.
+struct Answer
+{
+    std::optional<Failure> failure;
+    status::Values values;
+};
+
+Answer first_status(Box_link& link, const Command_options& options)
+{
+    Answer answer;
+    answer.failure = link.open(options.port);
+    if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
+            answer.values = v;
+            return true;
+        }))
+        answer.failure = link.no_status(options.timeout_ms);
+    return answer;
+}
+
+// Sends `frame` and waits for the acknowledgement, then for a status frame that `done`
+// accepts; the last good frame is left in `last`.
+std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status::Values& last,
+                                const std::function<bool(const status::Values&)>& done)
+{
+    link.send(frame);
+    const auto keep = [&](const status::Values& v) {
+        last = v;
+        return true;
+    };
+    if (!link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && (v.flags & status::flag::ack); }))
+        return Failure{exit_status::not_acknowledged,
+                       QStringLiteral("%1: the box did not acknowledge the settings frame in %2 s")
+                           .arg(link.port_name())
+                           .arg(answer_ms / 1000)};
+    if (done(last) || link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && done(v); }))
+        return std::nullopt;
+    return Failure{exit_status::not_applied, QString()};
+}
+
+} // namespace
+
+int list_ports(const Command_options& options)
+{
+    QJsonArray array;
+    QStringList lines;
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts()) {
+        const QJsonObject object{
+            {QStringLiteral("name"), port.portName()},
+            {QStringLiteral("location"), port.systemLocation()},
+            {QStringLiteral("description"), port.description()},
+            {QStringLiteral("manufacturer"), port.manufacturer()},
+            {QStringLiteral("vendor_id"), hex_id(port.hasVendorIdentifier(), port.vendorIdentifier())},
+            {QStringLiteral("product_id"), hex_id(port.hasProductIdentifier(), port.productIdentifier())},
+            {QStringLiteral("serial_number"), port.serialNumber()},
+            {QStringLiteral("by_id"), by_id_link(port)},
+        };
+        array.append(object);
+        lines << port.portName();
+        for (auto it = std::next(object.begin()); it != object.end(); ++it)
+            if (!it.value().toString().isEmpty() && it.key() != QLatin1String("name"))
+                lines << QStringLiteral("  %1: %2").arg(it.key(), it.value().toString());
+    }
+    if (options.json)
+        print_json(QJsonDocument(array));
+    else
+        for (const QString& line : lines)
+            print_line(line);
+    return exit_status::done;
+}
+
+int show_status(const Command_options& options)
+{
+    Box_link link(Box_link::Mode::listen);
+    const Answer answer = first_status(link, options);
+    if (answer.failure)
+        return fail(*answer.failure);
+    const Status_view view = status_view(answer.values);
+    if (options.json) {
+        QJsonObject object = view_object(view);
+        object.insert(QStringLiteral("port"), link.port_name());
+        object.insert(QStringLiteral("model"), status_texts::model(answer.values.device_id));
+        print_json(QJsonDocument(object));
+    } else {
+        print_line(QStringLiteral("Port: %1").arg(link.port_name()));
+        for (const QString& line : view_lines(view))
+            print_line(line);
+    }
+    return exit_status::done;
+}
+
+int save_settings(const Command_options& options)
+{
+    Box_link link(Box_link::Mode::listen);
+    const Answer answer = first_status(link, options);
+    if (answer.failure)
+        return fail(*answer.failure);
+    const uint16_t model = answer.values.device_id;
+    if (model != frame::device_id_430 && model != frame::device_id_431)
+        return fail({exit_status::bad_file,
+                     QStringLiteral("%1: the box is an unknown device (0x%2); it has no settings to save")
+                         .arg(link.port_name())
+                         .arg(model, 4, 16, QLatin1Char('0'))});
+    QSaveFile file(options.file);
+    if (!file.open(QIODevice::WriteOnly) || file.write(settings_file::write(answer.values)) < 0 || !file.commit())
+        return fail(
+            {exit_status::bad_file, QStringLiteral("cannot write %1: %2").arg(options.file, file.errorString())});
+    print_line(
+        QStringLiteral("%1: %2 settings saved to %3").arg(link.port_name(), status_texts::model(model), options.file));
+    return exit_status::done;
+}
+
+int apply_settings(const Command_options& options)
+{
+    QFile file(options.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(
+            {exit_status::bad_file, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString())});
+    const settings_file::Contents contents = settings_file::read(file.readAll());
+    if (!contents.faults.isEmpty())
+        return fail({exit_status::bad_file,
+                     options.file + QStringLiteral(": ") + contents.faults.join('\n' + options.file + ": ")});
+
+    Box_link link(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
+    Answer answer = first_status(link, options);
+    if (answer.failure)
+        return fail(*answer.failure);
+    if (answer.values.device_id != contents.device_id)
+        return fail({exit_status::bad_file,
+                     QStringLiteral("%1 is for a %2; the box on %3 is a %4")
+                         .arg(options.file, status_texts::model(contents.device_id), link.port_name(),
+                              status_texts::model(answer.values.device_id))});
+    const QByteArray frame = frame::build_settings_frame(contents.device_id, contents.values);
+    if (options.dry_run) {
+        print_line(QString::fromLatin1(frame.toHex(' ')));
+        return exit_status::done;
+    }
+    const auto applied = [&](const status::Values& v) {
+        return settings_file::differences(contents.device_id, contents.values, v.settings).isEmpty();
+    };
+    std::optional<Failure> failure = exchange(link, frame, answer.values, applied);
+    if (failure && failure->status == exit_status::not_applied)
+        failure->message =
+            QStringLiteral("%1: the box reports other values: %2")
+                .arg(link.port_name(),
+                     settings_file::differences(contents.device_id, contents.values, answer.values.settings)
+                         .join(QStringLiteral("; ")));
+    if (failure)
+        return fail(*failure);
+    print_line(QStringLiteral("%1: %2 applied").arg(link.port_name(), options.file));
+    return exit_status::done;
+}
+
+int reset_errors(const Command_options& options)
+{
+    Box_link link(Box_link::Mode::talk);
+    Answer answer = first_status(link, options);
+    if (answer.failure)
+        return fail(*answer.failure);
+    if (answer.values.device_id != frame::device_id_430)
+        return fail({exit_status::not_applied,
+                     QStringLiteral("%1: the box is a %2, which keeps no CRC error count")
+                         .arg(link.port_name(), status_texts::model(answer.values.device_id))});
+    Settings_values values = answer.values.settings; // the box's own, so that only the count changes
+    values.crc_errors_reset = 1;
+    std::optional<Failure> failure =
+        exchange(link, frame::build_settings_frame(frame::device_id_430, values), answer.values,
+                 [](const status::Values& v) { return v.crc_err_count == 0; });
+    if (failure && failure->status == exit_status::not_applied)
+        failure->message = QStringLiteral("%1: the CRC error count still reads %2")
+                               .arg(link.port_name())
+                               .arg(answer.values.crc_err_count);
+    if (failure)
+        return fail(*failure);
+    print_line(QStringLiteral("%1: CRC error count reset").arg(link.port_name()));
+    return exit_status::done;
+}

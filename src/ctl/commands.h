@@ -1,0 +1,21 @@
+#pragma once
+
+// tavolinkctl's commands but watch: each returns its exit status, having printed its
+// result on standard output and any failure on standard error.
+
+#include <QString>
+
+struct Command_options
+{
+    QString port;          // --port, empty for the one listed port
+    int timeout_ms = 3000; // --timeout: how long to wait for the first status frame
+    bool json = false;     // --json
+    bool dry_run = false;  // --dry-run
+    QString file;          // save and apply
+};
+
+int list_ports(const Command_options& options);
+int show_status(const Command_options& options);
+int save_settings(const Command_options& options);
+int apply_settings(const Command_options& options);
+int reset_errors(const Command_options& options);

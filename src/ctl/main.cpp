@@ -1,0 +1,126 @@
+// tavolinkctl's entry: the command line, then one command.
+#include "box_link.h"
+#include "commands.h"
+#include "failure.h"
+#include "output.h"
+#include "watch.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <functional>
+#include <map>
+
+namespace {
+
+const char* const description =
+    "The converter box from a shell: its status, its events, its settings in a file.\n"
+    "\n"
+    "Commands:\n"
+    "  ports                list the serial ports the system lists\n"
+    "  status               print the first status frame that passes its check, as the window shows it\n"
+    "  watch                print one line per event until SIGINT or SIGTERM; sends nothing\n"
+    "  save FILE            save the box's settings to FILE\n"
+    "  apply FILE           check FILE, send its settings in one frame and wait until the box reports them\n"
+    "  reset-errors         clear the model-430 box's CRC error count, as Reset Errors does\n"
+    "\n"
+    "Exit status: 0 done, 2 usage, 3 no status frame in time, 4 the port cannot be opened,\n"
+    "5 bad settings file, 6 not acknowledged, 7 not applied.";
+
+struct Command
+{
+    std::function<int(const Command_options&)> run;
+    bool takes_file;
+    bool takes_json;
+};
+
+int watch(const Command_options& options)
+{
+    Box_link link(Box_link::Mode::listen);
+    if (const std::optional<Failure> failure = link.open(options.port)) {
+        complain(failure->message);
+        return failure->status;
+    }
+    return Watch(link, options.json).run();
+}
+
+const std::map<QString, Command> commands = {
+    {QStringLiteral("ports"), {list_ports, false, true}},
+    {QStringLiteral("status"), {show_status, false, true}},
+    {QStringLiteral("watch"), {watch, false, true}},
+    {QStringLiteral("save"), {save_settings, true, false}},
+    {QStringLiteral("apply"), {apply_settings, true, false}},
+    {QStringLiteral("reset-errors"), {reset_errors, false, false}},
+};
+
+int usage(const QString& message)
+{
+    complain(message);
+    complain(QStringLiteral("try 'tavolinkctl --help'"));
+    return exit_status::usage;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tavolinkctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLINK_VERSION));
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(description));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
+                                  QStringLiteral("The port: a listed name such as ttyUSB0, or any path. Without it, "
+                                                 "the one port the system lists."),
+                                  QStringLiteral("NAME|PATH"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("ports, status, watch: print JSON."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                     QStringLiteral("How long to wait for the first status frame (default 3)."),
+                                     QStringLiteral("SECONDS"), QStringLiteral("3"));
+    const QCommandLineOption dry_run(QStringLiteral("dry-run"),
+                                     QStringLiteral("apply: check, print the frame in hex and send nothing."));
+    parser.addOptions({port, json, timeout, dry_run});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("ports, status, watch, save, apply or reset-errors."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("save and apply: the settings file."),
+                                 QStringLiteral("[FILE]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(help))
+        parser.showHelp(exit_status::done);
+    if (parser.isSet(version))
+        parser.showVersion();
+
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty())
+        return usage(QStringLiteral("no command given"));
+    const auto found = commands.find(arguments.first());
+    if (found == commands.end())
+        return usage(QStringLiteral("unknown command '%1'").arg(arguments.first()));
+    const Command& command = found->second;
+    if (arguments.size() != (command.takes_file ? 2 : 1))
+        return usage(command.takes_file ? QStringLiteral("%1 takes one FILE").arg(arguments.first())
+                                        : QStringLiteral("%1 takes no argument").arg(arguments.first()));
+    if (parser.isSet(json) && !command.takes_json)
+        return usage(QStringLiteral("--json is for ports, status and watch"));
+    if (parser.isSet(dry_run) && arguments.first() != QLatin1String("apply"))
+        return usage(QStringLiteral("--dry-run is for apply"));
+
+    Command_options options;
+    options.port = parser.value(port);
+    options.json = parser.isSet(json);
+    options.dry_run = parser.isSet(dry_run);
+    options.file = command.takes_file ? arguments.at(1) : QString();
+    bool number = false;
+    const double seconds = parser.value(timeout).toDouble(&number);
+    if (!number || seconds <= 0 || seconds > 3600)
+        return usage(QStringLiteral("--timeout takes seconds, more than 0 and at most 3600"));
+    options.timeout_ms = static_cast<int>(seconds * 1000);
+    return command.run(options);
+}

@@ -1,0 +1,127 @@
+// Writing, reading and checking a settings file.
+#include "settings_file.h"
+
+#include "frame_codec.h"
+#include "setting_names.h"
+#include "status_texts.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace settings_file {
+
+namespace {
+
+constexpr int format_version = 1;
+const QString version_key = QStringLiteral("format_version");
+const QString model_key = QStringLiteral("model");
+const QString protocol_key = QStringLiteral("protocol_version");
+const QString saved_key = QStringLiteral("saved");
+const QString settings_key = QStringLiteral("settings");
+
+// A JSON value as the file has it: "text", 3, true, null.
+QString json_text(const QJsonValue& value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString quoted(const QStringList& texts)
+{
+    return '"' + texts.join(QStringLiteral("\", \"")) + '"';
+}
+
+// Which Group A and Group B setting: the two may never name the same group.
+bool is_group_select(const Setting_name& setting)
+{
+    return setting.field == &Settings_values::out_group_1 || setting.field == &Settings_values::out_group_2;
+}
+
+} // namespace
+
+QByteArray write(const status::Values& box)
+{
+    QJsonObject settings;
+    for (const Setting_name& setting : setting_names(box.device_id))
+        settings.insert(setting.name(), setting.text(box.settings));
+    const QJsonObject file{
+        {version_key, format_version},
+        {model_key, status_texts::model(box.device_id)},
+        {protocol_key, QStringLiteral("%1.%2").arg(box.protocol_version >> 4).arg(box.protocol_version & 0x0F)},
+        {saved_key, QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+        {settings_key, settings},
+    };
+    return QJsonDocument(file).toJson(QJsonDocument::Indented);
+}
+
+Contents read(const QByteArray& bytes)
+{
+    Contents contents;
+    if (bytes.trimmed().isEmpty()) {
+        contents.faults << QStringLiteral("the file is empty");
+        return contents;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (!document.isObject()) {
+        contents.faults << (error.error != QJsonParseError::NoError
+                                ? QStringLiteral("not JSON: %1 at byte %2").arg(error.errorString()).arg(error.offset)
+                                : QStringLiteral("not a settings file: a JSON object is expected"));
+        return contents;
+    }
+    const QJsonObject file = document.object();
+    const QJsonValue version = file.value(version_key);
+    if (version.toInt(-1) != format_version) {
+        contents.faults << QStringLiteral("\"%1\" is %2; this tavolinkctl reads format version %3")
+                               .arg(version_key, version.isUndefined() ? QStringLiteral("missing") : json_text(version))
+                               .arg(format_version);
+        return contents;
+    }
+    const QString model = file.value(model_key).toString();
+    for (uint16_t id : {frame::device_id_430, frame::device_id_431})
+        if (model == status_texts::model(id))
+            contents.device_id = id;
+    if (contents.device_id == 0) {
+        contents.faults << QStringLiteral("\"%1\" is \"%2\"; it may be %3")
+                               .arg(model_key, model,
+                                    quoted({status_texts::model(frame::device_id_430),
+                                            status_texts::model(frame::device_id_431)}));
+        return contents;
+    }
+    const QJsonObject settings = file.value(settings_key).toObject();
+    QString group_texts[2];
+    for (const Setting_name& setting : setting_names(contents.device_id)) {
+        const QString name = setting.name();
+        const QJsonValue value = settings.value(name);
+        const QStringList& items = setting.items(contents.values);
+        const int index = items.indexOf(value.toString());
+        if (value.isUndefined())
+            contents.faults << QStringLiteral("setting \"%1\" is missing; it may be %2").arg(name, quoted(items));
+        else if (!value.isString() || index < 0)
+            contents.faults << QStringLiteral("setting \"%1\" cannot be %2; it may be %3")
+                                   .arg(name, json_text(value), quoted(items));
+        else
+            setting.set(contents.values, static_cast<unsigned>(index));
+        if (is_group_select(setting) && index >= 0)
+            group_texts[setting.field == &Settings_values::out_group_2] = name;
+    }
+    if (!group_texts[0].isEmpty() && !group_texts[1].isEmpty()
+        && contents.values.out_group_1 == contents.values.out_group_2)
+        contents.faults << QStringLiteral("settings \"%1\" and \"%2\" are the same group; Group A and Group B "
+                                          "must differ")
+                               .arg(group_texts[0], group_texts[1]);
+    return contents;
+}
+
+QStringList differences(uint16_t device_id, const Settings_values& file, const Settings_values& box)
+{
+    QStringList out;
+    for (const Setting_name& setting : setting_names(device_id))
+        if (setting.index(file) != setting.index(box))
+            out << QStringLiteral("%1: %2 (file: %3)").arg(setting.name(), setting.text(box), setting.text(file));
+    return out;
+}
+
+} // namespace settings_file

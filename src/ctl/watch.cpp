@@ -1,0 +1,149 @@
+// tavolinkctl watch: link, values, errors and the port, one line per event.
+#include "watch.h"
+
+#include "output.h"
+#include "status_texts.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The windows' link watchdog period.
+constexpr int link_timeout_ms = 2000;
+constexpr int second_ms = 1000;
+
+// A signal handler may only write to a pipe; the event loop reads the other end.
+int signal_pipe[2] = {-1, -1};
+
+void on_signal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
+}
+
+} // namespace
+
+Watch::Watch(Box_link& link, bool json)
+    : link(link)
+    , json(json)
+{
+    silence.setSingleShot(true);
+    silence.setInterval(link_timeout_ms);
+    second.setInterval(second_ms);
+    connect(&silence, &QTimer::timeout, this, &Watch::link_down);
+    connect(&second, &QTimer::timeout, this, &Watch::tick);
+    connect(&link, &Box_link::status_frame, this, &Watch::frame);
+    connect(&link, &Box_link::port_lost, this, &Watch::port_lost);
+}
+
+int Watch::run()
+{
+    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        complain(QStringLiteral("cannot make a pipe for signals"));
+        return 1;
+    }
+    QSocketNotifier notifier(signal_pipe[0], QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    silence.start();
+    second.start();
+    QCoreApplication::exec();
+    tick(); // the last failed-check count
+    return 0;
+}
+
+void Watch::event(const QString& name, const QString& text, const QJsonObject& details)
+{
+    const QString time = time_stamp();
+    if (!json) {
+        print_line(time + ' ' + text);
+        return;
+    }
+    QJsonObject object = details;
+    object.insert(QStringLiteral("time"), time);
+    object.insert(QStringLiteral("event"), name);
+    print_json(QJsonDocument(object));
+}
+
+void Watch::frame(const status::Values& values, bool changed)
+{
+    silence.start();
+    if (!up) {
+        up = true;
+        event(QStringLiteral("link up"), QStringLiteral("link up"));
+    }
+    if (!changed && have_view)
+        return;
+    Status_view now = status_view(values);
+    if (have_view && values.device_id != model) {
+        const QString was = status_texts::model(model), is = status_texts::model(values.device_id);
+        event(QStringLiteral("model"), QStringLiteral("model: %1 -> %2").arg(was, is),
+              {{QStringLiteral("old"), was}, {QStringLiteral("new"), is}});
+    } else if (have_view) {
+        compare(view.status, now.status);
+        compare(view.settings, now.settings);
+    }
+    model = values.device_id;
+    view = std::move(now);
+    have_view = true;
+}
+
+void Watch::compare(const std::vector<Shown_value>& was, const std::vector<Shown_value>& now)
+{
+    for (std::size_t i = 0; i < now.size() && i < was.size(); ++i) {
+        if (was[i].text == now[i].text)
+            continue;
+        const QJsonObject details{{QStringLiteral("key"), now[i].key},
+                                  {QStringLiteral("old"), was[i].text},
+                                  {QStringLiteral("new"), now[i].text}};
+        bool counted = false;
+        const uint old_count = was[i].text.toUInt(&counted), new_count = now[i].text.toUInt();
+        if (now[i].key == QLatin1String("error_count") && counted && new_count > old_count)
+            event(QStringLiteral("crc errors"),
+                  QStringLiteral("CRC errors: %1 -> %2 (+%3)").arg(old_count).arg(new_count).arg(new_count - old_count),
+                  details);
+        else
+            event(QStringLiteral("changed"),
+                  QStringLiteral("%1: %2 -> %3").arg(now[i].caption, was[i].text, now[i].text), details);
+    }
+}
+
+void Watch::link_down()
+{
+    if (!up)
+        return;
+    up = false;
+    event(QStringLiteral("link down"), QStringLiteral("link down: no good frame for %1 s").arg(link_timeout_ms / 1000));
+}
+
+void Watch::port_lost(const QString& reason)
+{
+    lost = true;
+    event(QStringLiteral("port lost"), QStringLiteral("port lost: %1: %2").arg(link.port_name(), reason),
+          {{QStringLiteral("port"), link.port_name()}, {QStringLiteral("reason"), reason}});
+}
+
+void Watch::tick()
+{
+    const quint64 failed = link.frames_failed - failed_reported;
+    if (failed > 0) {
+        failed_reported = link.frames_failed;
+        event(QStringLiteral("failed check"), QStringLiteral("frames that failed their check: %1").arg(failed),
+              {{QStringLiteral("count"), static_cast<qint64>(failed)}});
+    }
+    if (lost && link.reopen()) {
+        lost = false;
+        event(QStringLiteral("port back"), QStringLiteral("port back: %1").arg(link.port_name()),
+              {{QStringLiteral("port"), link.port_name()}});
+    }
+}
