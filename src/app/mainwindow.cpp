@@ -83,6 +83,9 @@ MainWindow::MainWindow(QWidget* parent, const QString& port_path)
     connect(ui->comboBox_SerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::slot_PortName_change);
     connect(parcer, &Parcer::ack_recieved, serial_port, &Serial_port::ack_recieved_and_send_new_msg);
+    connect(serial_port, &Serial_port::port_renamed, this, [this](const QString& old_name, const QString& new_name) {
+        port_list::rename(ui->comboBox_SerialPort, old_name, new_name);
+    });
 
     select_default_baud_rate();
     ui->comboBox_BaudRate->setEnabled(false);
@@ -128,14 +131,15 @@ void MainWindow::settings_read()
     const settings_store::Window_settings stored = settings_store::read(store_organisation, size());
     qDebug() << "read" << stored.port_index;
     ui->comboBox_SerialPort->setCurrentIndex(
-        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index));
+        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index, stored.adapter));
     move(stored.pos);
 }
 
 void MainWindow::settings_write()
 {
     if (port_path.isEmpty())
-        settings_store::write_port_index(store_organisation, ui->comboBox_SerialPort->currentIndex());
+        settings_store::write_port(store_organisation, ui->comboBox_SerialPort->currentIndex(),
+                                   port_list::current_adapter(ui->comboBox_SerialPort));
     settings_store::write_pos(store_organisation, pos());
     qDebug() << "SettingsWrite";
 }

@@ -10,6 +10,7 @@ namespace settings_store {
 namespace {
 const QString port_group = QStringLiteral("SerialPort");
 const QString port_key = QStringLiteral("SerialPort");
+const QString adapter_key = QStringLiteral("Adapter");
 const QString window_group = QStringLiteral("MainWindow");
 const QString pos_key = QStringLiteral("pos");
 
@@ -33,6 +34,7 @@ Window_settings read(const QString& organisation, const QSize& window_size)
     Window_settings values;
     store.beginGroup(port_group);
     values.port_index = store.value(port_key, values.port_index).toInt();
+    values.adapter = store.value(adapter_key).toString();
     store.endGroup();
     store.beginGroup(window_group);
     const QPoint stored_pos = store.value(pos_key, values.pos).toPoint();
@@ -42,13 +44,14 @@ Window_settings read(const QString& organisation, const QSize& window_size)
     return values;
 }
 
-void write_port_index(const QString& organisation, int port_index)
+void write_port(const QString& organisation, int port_index, const QString& adapter)
 {
     if (port_index < 0)
         return;
     QSettings store(QSettings::UserScope, organisation, QString());
     store.beginGroup(port_group);
     store.setValue(port_key, port_index);
+    store.setValue(adapter_key, adapter);
     store.endGroup();
 }
 

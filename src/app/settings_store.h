@@ -13,6 +13,7 @@ namespace settings_store {
 struct Window_settings
 {
     int port_index = 0;
+    QString adapter; // the chosen port's adapter (Port_identity::text()); empty before any
     QPoint pos{200, 200};
 };
 
@@ -20,9 +21,9 @@ struct Window_settings
 // (a monitor since unplugged) gives the default: the user must be able to grab the window.
 Window_settings read(const QString& organisation, const QSize& window_size);
 
-// "No port selected" (-1) is not stored: the index chosen earlier is kept for the next
+// "No port selected" (-1) is not stored: the port chosen earlier is kept for the next
 // start, when the adapter may be back.
-void write_port_index(const QString& organisation, int port_index);
+void write_port(const QString& organisation, int port_index, const QString& adapter);
 
 void write_pos(const QString& organisation, const QPoint& pos);
 

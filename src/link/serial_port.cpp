@@ -7,8 +7,6 @@
 #include <QDebug>
 #include <QSerialPortInfo>
 
-#include <algorithm>
-
 namespace {
 constexpr int ack_timeout_ms = 3000;
 // Every settings frame carries the complete settings, so older waiting frames are
@@ -38,8 +36,11 @@ Serial_port::~Serial_port()
 
 bool Serial_port::open_port(const QString& name, int baud_rate)
 {
-    lost_port.clear();
+    lost = false;
     port->setPortName(name);
+    // By the listed name, which a path to a listed device is reduced to.
+    open_adapter = identity_of(QSerialPortInfo(port->portName()));
+    open_adapter.name = port->portName();
     port->setBaudRate(baud_rate, QSerialPort::AllDirections);
     port->close();
     const bool opened = port->open(QIODevice::ReadWrite);
@@ -51,7 +52,7 @@ bool Serial_port::open_port(const QString& name, int baud_rate)
 // The user's choice from now on: a port closed or changed here is not reopened by itself.
 void Serial_port::close_port()
 {
-    lost_port.clear();
+    lost = false;
     port->close();
     qDebug() << "serial port closed";
 }
@@ -120,19 +121,24 @@ void Serial_port::port_error(QSerialPort::SerialPortError error)
         return;
     qDebug() << "serial port lost:" << port->errorString();
     port->close();
-    lost_port = port->portName();
+    lost = true;
 }
 
-// Only the same name, never another port; a failed try is silent, as it repeats every tick.
+// Only the same adapter, never another one; a failed try is silent, as it repeats every tick.
 void Serial_port::reopen_if_back()
 {
-    if (lost_port.isEmpty())
+    if (!lost)
         return;
-    const auto ports = QSerialPortInfo::availablePorts();
-    const bool listed = std::any_of(ports.cbegin(), ports.cend(),
-                                    [this](const QSerialPortInfo& info) { return info.portName() == lost_port; });
-    if (!listed || !port->open(QIODevice::ReadWrite))
+    const QSerialPortInfo back = find_port(open_adapter);
+    if (back.isNull())
         return;
-    qDebug().noquote() << "serial port back:" << lost_port;
-    lost_port.clear();
+    const QString old_name = port->portName();
+    port->setPortName(back.portName());
+    if (!port->open(QIODevice::ReadWrite))
+        return;
+    qDebug().noquote() << "serial port back:" << back.portName();
+    lost = false;
+    open_adapter.name = back.portName();
+    if (back.portName() != old_name)
+        emit port_renamed(old_name, back.portName());
 }

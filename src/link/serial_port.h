@@ -2,6 +2,8 @@
 
 // The serial transport with its one-frame-outstanding queue.
 
+#include "port_identity.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -13,7 +15,8 @@ class Video;
 // Owns the serial line to the box. Frames are sent one at a time: the next one waits
 // until the box acknowledges the last or 3000 ms pass without an answer. Only the
 // newest few waiting frames are kept. A port that vanishes (adapter unplugged) is closed,
-// and reopened by reopen_if_back() once the system lists its name again.
+// and reopened by reopen_if_back() once the system lists the same adapter again: by its
+// USB serial number under whatever name, or by its name when it has no serial number.
 class Serial_port : public QObject
 {
     Q_OBJECT
@@ -27,11 +30,13 @@ public:
     void set_baud_rate(int baud_rate);
     void write_packet(const QByteArray& frame);
     void write_packet_if_idle(const QByteArray& frame);
-    // After the port was lost: reopens it if a port of the same name is listed again.
+    // After the port was lost: reopens it if the same adapter is listed again.
     void reopen_if_back();
 
 signals:
     void signal_serial_port_read(QByteArray data);
+    // The lost adapter came back under another name and is open under that one.
+    void port_renamed(const QString& old_name, const QString& new_name);
 
 private slots:
     void serial_read();
@@ -50,5 +55,6 @@ private:
     bool waiting_ack;
     QTimer ack_timer;
     Video* video;
-    QString lost_port; // the port's name while it is lost; empty otherwise
+    Port_identity open_adapter; // the adapter behind the open port, as it was listed
+    bool lost = false;
 };

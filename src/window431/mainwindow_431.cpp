@@ -51,6 +51,9 @@ MainWindow_431::MainWindow_431(QWidget* parent, Video* video, Audio* audio, Parc
     connect(ui->comboBox_SerialPort, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow_431::slot_PortName_change);
     connect(ui->button_rescan, &QPushButton::clicked, this, &MainWindow_431::check_uart_available_ports);
+    connect(serial_port, &Serial_port::port_renamed, this, [this](const QString& old_name, const QString& new_name) {
+        port_list::rename(ui->comboBox_SerialPort, old_name, new_name);
+    });
     // Only user signals reach the model: mirroring the box into the controls must never
     // send anything back.
     connect(ui->comboBox_Out_Gr_1, QOverload<int>::of(&QComboBox::activated), audio, &Audio::out_group_1_changed);
@@ -108,7 +111,7 @@ void MainWindow_431::settings_read()
 {
     const settings_store::Window_settings stored = settings_store::read(settings_organisation, size());
     ui->comboBox_SerialPort->setCurrentIndex(
-        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index));
+        port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index, stored.adapter));
     move(stored.pos);
 }
 
@@ -116,7 +119,7 @@ void MainWindow_431::settings_write()
 {
     const int index = ui->comboBox_SerialPort->currentIndex();
     if (port_path.isEmpty())
-        settings_store::write_port_index(settings_organisation, index);
+        settings_store::write_port(settings_organisation, index, port_list::current_adapter(ui->comboBox_SerialPort));
     qDebug() << "write" << index;
     settings_store::write_pos(settings_organisation, pos());
     qDebug() << "SettingsWrite";

@@ -1,6 +1,7 @@
 // The serial port panel's lists and reopening, shared by both windows.
 #include "port_list.h"
 
+#include "port_identity.h"
 #include "serial_port.h"
 
 #include <QComboBox>
@@ -31,9 +32,31 @@ void fill_baud_rates(QComboBox* combo)
         combo->addItem(QString::number(rate, 10), rate);
 }
 
-int start_index(const QComboBox* combo, const QString& extra_port, int stored_index)
+int start_index(const QComboBox* combo, const QString& extra_port, int stored_index, const QString& stored_adapter)
 {
-    return extra_port.isEmpty() ? stored_index : combo->count() - 1;
+    if (!extra_port.isEmpty())
+        return combo->count() - 1;
+    const Port_identity adapter = Port_identity::from_text(stored_adapter);
+    if (adapter.has_serial_number()) {
+        const int found = combo->findText(find_port(adapter).portName());
+        if (found >= 0)
+            return found;
+    }
+    return stored_index;
+}
+
+QString current_adapter(const QComboBox* combo)
+{
+    Port_identity adapter = identity_of(QSerialPortInfo(combo->currentText()));
+    adapter.name = combo->currentText();
+    return adapter.text();
+}
+
+void rename(QComboBox* combo, const QString& old_name, const QString& new_name)
+{
+    const int entry = combo->findText(old_name);
+    if (entry >= 0)
+        combo->setItemText(entry, new_name);
 }
 
 int select_line_rate(QComboBox* combo)

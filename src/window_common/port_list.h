@@ -17,8 +17,15 @@ void fill_port_names(QComboBox* combo, const QString& extra_port);
 void fill_baud_rates(QComboBox* combo);
 
 // The entry to select at start: the command line's port when one was given (the last
-// entry), otherwise the stored index.
-int start_index(const QComboBox* combo, const QString& extra_port, int stored_index);
+// entry), else the listed port of the stored adapter when it has a serial number (its name
+// and index may have changed), else the stored index.
+int start_index(const QComboBox* combo, const QString& extra_port, int stored_index, const QString& stored_adapter);
+
+// The adapter behind the port the list shows, as the store keeps it.
+QString current_adapter(const QComboBox* combo);
+
+// The open adapter came back under another name: the list shows it under that name.
+void rename(QComboBox* combo, const QString& old_name, const QString& new_name);
 
 // Selects the entry for the line's fixed rate and returns that rate.
 int select_line_rate(QComboBox* combo);
