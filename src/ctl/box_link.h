@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -59,11 +60,13 @@ signals:
 private:
     void read();
     void error(QSerialPort::SerialPortError error);
+    void lose(const QString& reason);
     bool open_port(const QString& location);
     bool shows_something_new();
 
     Mode mode;
     QSerialPort port;
+    QTimer reader;
     frame::Assembler assembler;
     Port_identity identity;
     QString location; // what was opened: the listed port's device, or the path given

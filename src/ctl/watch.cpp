@@ -34,9 +34,8 @@ Watch::Watch(Box_link& link, bool json)
     , json(json)
 {
     silence.setSingleShot(true);
-    silence.setInterval(link_timeout_ms);
     second.setInterval(second_ms);
-    connect(&silence, &QTimer::timeout, this, &Watch::link_down);
+    connect(&silence, &QTimer::timeout, this, &Watch::check_silence);
     connect(&second, &QTimer::timeout, this, &Watch::tick);
     connect(&link, &Box_link::status_frame, this, &Watch::frame);
     connect(&link, &Box_link::port_lost, this, &Watch::port_lost);
@@ -55,7 +54,7 @@ int Watch::run()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    silence.start();
+    silence.start(link_timeout_ms);
     second.start();
     QCoreApplication::exec();
     tick(); // the last failed-check count
@@ -75,11 +74,13 @@ void Watch::event(const QString& name, const QString& text, const QJsonObject& d
     print_json(QJsonDocument(object));
 }
 
+// Restarting a timer for every frame costs more than reading the clock.
 void Watch::frame(const status::Values& values, bool changed)
 {
-    silence.start();
+    since_good.start();
     if (!up) {
         up = true;
+        silence.start(link_timeout_ms);
         event(QStringLiteral("link up"), QStringLiteral("link up"));
     }
     if (!changed && have_view)
@@ -118,8 +119,13 @@ void Watch::compare(const std::vector<Shown_value>& was, const std::vector<Shown
     }
 }
 
-void Watch::link_down()
+void Watch::check_silence()
 {
+    const qint64 left = since_good.isValid() ? link_timeout_ms - since_good.elapsed() : 0;
+    if (left > 0) {
+        silence.start(static_cast<int>(left));
+        return;
+    }
     if (!up)
         return;
     up = false;

@@ -5,6 +5,7 @@
 #include "box_link.h"
 #include "status_view.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -22,7 +23,7 @@ public:
 
 private:
     void frame(const status::Values& values, bool changed);
-    void link_down();
+    void check_silence();
     void port_lost(const QString& reason);
     void tick();
     void compare(const std::vector<Shown_value>& was, const std::vector<Shown_value>& now);
@@ -37,6 +38,7 @@ private:
     uint16_t model = 0;
     Status_view view;
     quint64 failed_reported = 0;
-    QTimer silence; // no good frame for the link's time-out
-    QTimer second;  // failed-check counts and the lost port's return
+    QElapsedTimer since_good; // the last good frame
+    QTimer silence;           // runs out when no good frame came for the link's time-out
+    QTimer second;            // failed-check counts and the lost port's return
 };
