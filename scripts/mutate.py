@@ -88,6 +88,10 @@ MUTANTS = [
     ("no copy of the box's settings on connect",
      [("src/window430/settings_controls.cpp", r"static_cast<Audio_settings&>\(\*audio\) = \*parcer;", "static_cast<Bank_routing&>(*audio) = *parcer;")]),
     ("waiting frames kept without bound", [("src/link/serial_port.cpp", r"max_waiting_frames = 8", "max_waiting_frames = 80")]),
+    ("an adapter of the same make taken for the lost one",
+     [("src/link/port_identity.cpp", r"serial_number == other\.serial_number && vendor_id", "vendor_id")]),
+    ("stored adapter not looked for at start",
+     [("src/window_common/port_list.cpp", r"if \(adapter\.has_serial_number\(\)\) \{", "if (false) {")]),
     ("lost port never looked for", [("src/link/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
     ("rate entry 12 taken on every platform", [("src/window_common/port_list.cpp", r"int entry = combo->findData\(line_rate\);", "int entry = -1;")]),
     # Store and hand-over

@@ -1,6 +1,7 @@
 // The exchange cycle on a real pseudo-terminal: the line's rate, one frame outstanding at a
 // time, acknowledgement and time-out, the link watchdog, and an adapter pulled and put back.
 #include "harness.h"
+#include "stand_in_ports.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -126,26 +127,76 @@ private slots:
         QCOMPARE(settings_in(sent[0]).crc_errors_reset, uint8_t(0));
     }
 
+    void pulled_adapter_comes_back_by_itself_data()
+    {
+        QTest::addColumn<QString>("serial_number");
+        QTest::addColumn<QString>("back_as");
+        QTest::newRow("by its serial number, under another name") << "A10KDF2E"
+                                                                  << "ttyUSB1";
+        QTest::newRow("without one, by its name") << ""
+                                                  << "ttyUSB0";
+    }
+
+    // Pulled from ttyUSB0, the adapter shows up as ttyUSB1, then as ttyUSB0 again. Only the
+    // same adapter is taken: by its serial number under any name, else by its name.
     void pulled_adapter_comes_back_by_itself()
     {
         REQUIRE_STAND_IN_PORTS();
+        QFETCH(QString, serial_number);
+        QFETCH(QString, back_as);
+        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART"};
+        QVERIFY(stand_in_ports::describe(0, adapter));
         Rig rig(Rig::Lines::listed);
         rig.link_up();
         Log_capture log;
         rig.box[0].unplug();
         QTest::qWait(100);
         QCOMPARE(log.lines.filter("serial port lost:").size(), 1);
-        rig.probe.tick();
+        stand_in_ports::Usb_adapter other = adapter;
+        other.serial_number = "OTHER";
+        Box_end elsewhere(1); // another adapter of the same make is never taken
+        QVERIFY(stand_in_ports::describe(1, other));
         rig.probe.tick();
         QCOMPARE(log.lines.filter("serial port").size(), 1); // failed tries stay silent
 
-        Box_end back(0);
-        rig.probe.tick();
-        QCOMPARE(log.lines.filter("serial port back:"), QStringList{"serial port back: ttyUSB0"});
-        back.send(status_430());
+        std::unique_ptr<Box_end> back;
+        for (int index : {1, 0}) {
+            back = std::make_unique<Box_end>(index);
+            QVERIFY(stand_in_ports::describe(index, adapter));
+            rig.probe.tick();
+            if (stand_in_ports::name(index) == back_as)
+                break;
+        }
+        QCOMPARE(log.lines.filter("serial port back:"), QStringList{"serial port back: " + back_as});
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), back_as);
+        back->send(status_430());
         rig.probe.tick();
         mute_12(rig)->click();
-        QCOMPARE(back.frames().size(), 1);
+        QCOMPARE(back->frames().size(), 1);
+        stand_in_ports::describe(0, {});
+        stand_in_ports::describe(1, {});
+    }
+
+    // Two adapters trade places between runs: the window opens the one it had.
+    void stored_adapter_is_found_under_another_name()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        const stand_in_ports::Usb_adapter first{0x0403, 0x6001, "FIRST01", "FTDI", "FT232R USB UART"};
+        const stand_in_ports::Usb_adapter second{0x067b, 0x2303, "SECOND2", "Prolific", "PL2303"};
+        store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
+        QVERIFY(stand_in_ports::describe(0, first) && stand_in_ports::describe(1, second));
+        {
+            MainWindow chose_second;
+        }
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter"), QVariant("067b:2303:SECOND2"));
+        QVERIFY(stand_in_ports::describe(0, second) && stand_in_ports::describe(1, first));
+        Rig rig(Rig::Lines::listed);
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), QString("ttyUSB0"));
+        rig.link_up();
+        mute_12(rig)->click();
+        QCOMPARE(rig.box[0].frames().size(), 1);
+        stand_in_ports::describe(0, {});
+        stand_in_ports::describe(1, {});
     }
 
     void failed_open_is_logged_with_its_reason()
