@@ -227,19 +227,19 @@ BLIND_MUTANTS = [
 
     ("an interlaced 30 frame/s input (rate code 7) is shown as \"30i\" instead of the field rate "
      "\"60i\"",
-     [("src/model/video.cpp",
+     [("src/model/status_texts.cpp",
        r"rate >= 5 && rate <= 7",
        "rate >= 5 && rate < 7")]),
 
     ("a 3G level A 1080-line input (payload code 0x89) shows \"2048x1080\" when it is 1920 wide "
      "and \"1920x1080\" when it is 2048 wide",
-     [("src/model/video.cpp",
+     [("src/model/status_texts.cpp",
        r"\{0x89, 1, 0, 1\}",
        "{0x89, 1, 1, 0}")]),
 
     ("a model-431 HDMI input with format code 4 to 6 on a 3G SDI output shows \"3840x2160\" instead "
      "of \"1920x1080\"",
-     [("src/model/video.cpp",
+     [("src/model/status_texts.cpp",
        r"\(sdi_rate == 0 \|\| sdi_rate == 1\) \? 0 : 3",
        "sdi_rate == 0 ? 0 : 3")]),
 
@@ -257,9 +257,9 @@ BLIND_MUTANTS = [
        "")]),
 
     ("\"Not Detected\" for the payload identifier is shown in red instead of orange",
-     [("src/window430/status_display.cpp",
-       r"&status_style::orange, &status_style::green",
-       "&status_style::red, &status_style::green")]),
+     [("src/model/status_texts.cpp",
+       r"detected, Tone::missing, Tone::good",
+       "detected, Tone::fault, Tone::good")]),
 
     ("audio group 8 (label GR8) is never updated: it keeps its last text while groups 1 to 7 follow "
      "the box",
@@ -282,9 +282,9 @@ BLIND_MUTANTS = [
 
     ("the model-431 window shows the scan the wrong way round: a progressive HDMI input reads "
      "\"60i\" and an interlaced one \"50p\"",
-     [("src/window431/mainwindow_431.cpp",
-       r'scan_texts\[\] = \{QStringLiteral\("p"\), QStringLiteral\("i"\)\}',
-       'scan_texts[] = {QStringLiteral("i"), QStringLiteral("p")}')]),
+     [("src/model/status_texts.cpp",
+       r'hdmi_scan_texts\[\] = \{QStringLiteral\("p"\), QStringLiteral\("i"\)\}',
+       'hdmi_scan_texts[] = {QStringLiteral("i"), QStringLiteral("p")}')]),
 
     ("\"Default Set\" in the model-431 window shows the default routing but sends nothing to the box",
      [("src/window431/mainwindow_431.cpp",
@@ -300,7 +300,7 @@ BLIND_MUTANTS = [
     # ---------------------------------------------------------------- src/window_common (3)
     ("protocol version 0x20 is shown as \"2.0, Version mistmatch\" in red and 0x21 as \"2.1, Ok\" "
      "in green, in both windows",
-     [("src/window_common/status_style.cpp",
+     [("src/model/status_texts.cpp",
        r"\{0x10, 0x11, 0x20, 0x30\}",
        "{0x10, 0x11, 0x21, 0x30}")]),
 
