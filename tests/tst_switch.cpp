@@ -29,7 +29,11 @@ private slots:
         QCOMPARE(stored("mirelo_serial_port", "MainWindow/pos"), QVariant(w431.pos()));
 
         // Back on the same line: the model-430 window rescans, then takes the other window's index.
+        log.lines.clear();
         rig.box[1].send(status_430());
+        QCOMPARE(log.lines,
+                 (QStringList{"serial port closed", "serial port closed", "SettingsWrite", "serial port closed",
+                              "SettingsWrite", "serial port closed", "SettingsWrite", "emit to 430"}));
         QVERIFY(rig.window.isVisible() && !w431.isVisible());
         QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentIndex(), 1);
         QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(1));

@@ -31,7 +31,7 @@ private slots:
         row("no input", [](auto& s) { s.input_detected = 0; },
             {"input=Fault|color: red",
              "(rate|type|resolution|frame|mapping|aud_gr.|crc_err|crc_err_count|pid_detected)=---|color: grey"});
-        row("groups 1 and 3", [](auto& s) { s.audio_groups = 0x05; }, {"aud_gr[13]=  +|color: green"});
+        row("groups 1, 3 and 8", [](auto& s) { s.audio_groups = 0x85; }, {"aud_gr[138]=  +|color: green"});
         row("CRC errors", [](auto& s) { s.flags = 0x20 | 0x10, s.crc_err_count = 65535; },
             {"crc_err=Error|color: red", "crc_err_count=65535|color: red"});
         row("no identifier", [](auto& s) { s.flags = 0; }, {"pid_detected=Not Detected|color: orange"});
