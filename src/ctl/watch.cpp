@@ -3,29 +3,16 @@
 
 #include "output.h"
 #include "status_texts.h"
+#include "stop_signals.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 // The windows' link watchdog period.
 constexpr int link_timeout_ms = 2000;
 constexpr int second_ms = 1000;
-
-// A signal handler may only write to a pipe; the event loop reads the other end.
-int signal_pipe[2] = {-1, -1};
-
-void on_signal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
-}
 
 } // namespace
 
@@ -43,17 +30,12 @@ Watch::Watch(Box_link& link, bool json)
 
 int Watch::run()
 {
-    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Stop_signals stop;
+    if (!stop.catching()) {
         complain(QStringLiteral("cannot make a pipe for signals"));
         return 1;
     }
-    QSocketNotifier notifier(signal_pipe[0], QSocketNotifier::Read);
-    connect(&notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    connect(&stop, &Stop_signals::stop_requested, qApp, &QCoreApplication::quit);
     silence.start(link_timeout_ms);
     second.start();
     QCoreApplication::exec();

@@ -3,13 +3,9 @@
 
 #include "console.h"
 #include "line.h"
+#include "stop_signals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace boxsim {
 
@@ -19,14 +15,6 @@ namespace {
 constexpr qint64 hold_back_bytes = 4096;
 // At full line rate, keep only this much queued so the frames carry fresh flags.
 constexpr qint64 max_rate_low_water = 256;
-
-int signal_pipe[2] = {-1, -1};
-
-void on_signal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signal_pipe[1], &byte, 1);
-}
 
 } // namespace
 
@@ -59,17 +47,8 @@ Simulator::Simulator(const Run_options& options, Line* line)
 
 void Simulator::catch_stop_signals()
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signal_pipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signal_pipe[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, [this] {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(signal_pipe[0], &byte, 1);
-        finish(QStringLiteral("signal"));
-    });
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
-    std::signal(SIGHUP, on_signal);
+    auto* stop = new Stop_signals(this);
+    connect(stop, &Stop_signals::stop_requested, this, [this] { finish(QStringLiteral("signal")); });
 }
 
 void Simulator::start()
