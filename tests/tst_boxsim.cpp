@@ -10,22 +10,29 @@ private slots:
 
     void applies_every_setting_and_acknowledges_once_data()
     {
-        QTest::addColumn<QString>("model");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("device");
-        QTest::newRow("430") << "430" << int(frame::device_id_430);
-        QTest::newRow("431") << "431" << int(frame::device_id_431);
+        QTest::newRow("430") << QStringList{"--model", "430", "--input-errors", "7"} << int(frame::device_id_430);
+        QTest::newRow("431") << QStringList{"--model", "431", "--channels", "6", "--sdi-rate", "2"}
+                             << int(frame::device_id_431);
     }
 
     // Each byte its layout carries, with a value of its own, comes back in the box's reports.
     void applies_every_setting_and_acknowledges_once()
     {
-        QFETCH(QString, model);
+        QFETCH(QStringList, options);
         QFETCH(int, device);
-        Boxsim box({"--model", model, "--input-errors", "7", "--rate", "100"});
+        const bool is_430 = device == frame::device_id_430;
+        Boxsim box(options << "--rate"
+                           << "100");
         QList<status::Values> said = box.frames();
         QVERIFY(!said.isEmpty());
         QCOMPARE(said.last().device_id, uint16_t(device));
         QCOMPARE(said.last().flags & 0x80, 0);
+        if (is_430)
+            QCOMPARE(said.last().crc_err_count, uint16_t(7));
+        else // --channels in bits 3-1, --sdi-rate
+            QVERIFY((said.last().flags >> 1 & 7) == 6 && said.last().sdi_rate == 2);
 
         Settings_values asked;
         for (std::size_t i = 0; i < settings_count; ++i)
@@ -35,15 +42,18 @@ private slots:
         box.send(frame::build_settings_frame(static_cast<uint16_t>(device), asked));
         said = box.frames();
         QVERIFY(said.size() >= 2);
-        int acks = 0;
-        for (const status::Values& s : said)
+        int acks = 0, resets_done = 0;
+        for (const status::Values& s : said) {
             acks += (s.flags & 0x80) != 0;
+            resets_done += (s.flags & 0x40) != 0;
+        }
         QCOMPARE(acks, 1);
-        const std::size_t first = device == frame::device_id_430 ? 0 : group_routing_first;
+        QCOMPARE(resets_done, is_430 ? 1 : 0);
+        const std::size_t first = is_430 ? 0 : group_routing_first;
         for (std::size_t i = first; i < settings_count; ++i)
             if (settings_wire_order[i] != &Settings_values::crc_errors_reset)
                 QCOMPARE(said.last().settings.*settings_wire_order[i], asked.*settings_wire_order[i]);
-        if (device == frame::device_id_430)
+        if (is_430)
             QCOMPARE(said.last().crc_err_count, uint16_t(0));
     }
 
