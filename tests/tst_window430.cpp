@@ -69,39 +69,21 @@ private slots:
 
     void controls_data()
     {
-        QTest::addColumn<QString>("group");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<int>("offset"); // in the 23-byte settings frame
-        QTest::addColumn<int>("value");
-        QTest::newRow("Group A select") << "Group A"
-                                        << "Select:" << 3 << 14 << 3;
-        QTest::newRow("Group B select") << "Group B"
-                                        << "Select:" << 5 << 15 << 5;
-        QTest::newRow("out 1/2") << "Audio Settings"
-                                 << "Out 1/2:" << 3 << 16 << 3;
-        QTest::newRow("out 3/4") << "Audio Settings"
-                                 << "Out 3/4:" << 0 << 17 << 0;
-        QTest::newRow("out 5/6") << "Audio Settings"
-                                 << "Out 5/6:" << 1 << 18 << 1;
-        QTest::newRow("out 7/8") << "Audio Settings"
-                                 << "Out 7/8:" << 2 << 19 << 2;
-        QTest::newRow("Group A 1/2 mute") << "Group A"
-                                          << "1/2 Mute" << 0 << 20 << 0x01;
-        QTest::newRow("Group A 3/4 mute") << "Group A"
-                                          << "3/4 Mute" << 0 << 20 << 0x02;
-        QTest::newRow("Group B 1/2 mute") << "Group B"
-                                          << "1/2 Mute" << 0 << 20 << 0x04;
-        QTest::newRow("Group B 3/4 mute") << "Group B"
-                                          << "3/4 Mute" << 0 << 20 << 0x08;
-        QTest::newRow("forced format") << "Video"
-                                       << "Forced format (Manual S352M PID, HD only)" << 0 << 11 << 1;
-        QTest::newRow("format") << "Video"
-                                << "Format:" << 7 << 12 << 7;
-        QTest::newRow("input bank") << "Audio "
-                                    << "Input Source:" << 1 << 6 << 1; // hidden, yet wired
-        QTest::newRow("reset errors") << "Video"
-                                      << "Reset Errors" << 0 << 13 << 1;
+        control_columns();
+        control_row("Group A", "Select:", 3, 14, 3);
+        control_row("Group B", "Select:", 5, 15, 5);
+        control_row("Audio Settings", "Out 1/2:", 3, 16, 3);
+        control_row("Audio Settings", "Out 3/4:", 0, 17, 0);
+        control_row("Audio Settings", "Out 5/6:", 1, 18, 1);
+        control_row("Audio Settings", "Out 7/8:", 2, 19, 2);
+        control_row("Group A", "1/2 Mute", 0, 20, 0x01);
+        control_row("Group A", "3/4 Mute", 0, 20, 0x02);
+        control_row("Group B", "1/2 Mute", 0, 20, 0x04);
+        control_row("Group B", "3/4 Mute", 0, 20, 0x08);
+        control_row("Video", "Forced format (Manual S352M PID, HD only)", 0, 11, 1);
+        control_row("Video", "Format:", 7, 12, 7);
+        control_row("Audio ", "Input Source:", 1, 6, 1); // hidden, yet wired
+        control_row("Video", "Reset Errors", 0, 13, 1);
     }
 
     // The byte a control changes, and none other: the rest is what the box reported when

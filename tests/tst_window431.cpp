@@ -87,31 +87,17 @@ private slots:
 
     void controls_data()
     {
-        QTest::addColumn<QString>("group");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<int>("choice");
-        QTest::addColumn<int>("offset"); // in the 15-byte settings frame
-        QTest::addColumn<int>("value");
-        QTest::newRow("Group A select") << "Group A"
-                                        << "Select:" << 3 << 6 << 3;
-        QTest::newRow("Group B select") << "Group B"
-                                        << "Select:" << 5 << 7 << 5;
-        QTest::newRow("GrA 1/2") << "Group A"
-                                 << "GrA 1/2:" << 3 << 8 << 3;
-        QTest::newRow("GrA 3/4") << "Group A"
-                                 << "GrA 3/4:" << 0 << 9 << 0;
-        QTest::newRow("GrB 1/2") << "Group B"
-                                 << "GrB 1/2:" << 1 << 10 << 1;
-        QTest::newRow("GrB 3/4") << "Group B"
-                                 << "GrB 3/4:" << 2 << 11 << 2;
-        QTest::newRow("mute In 1/2") << "Mute"
-                                     << "In 1/2" << 0 << 12 << 0x01;
-        QTest::newRow("mute In 3/4") << "Mute"
-                                     << "In 3/4" << 0 << 12 << 0x02;
-        QTest::newRow("mute In 5/6") << "Mute"
-                                     << "In 5/6" << 0 << 12 << 0x04;
-        QTest::newRow("mute In 7/8") << "Mute"
-                                     << "In 7/8" << 0 << 12 << 0x08;
+        control_columns();
+        control_row("Group A", "Select:", 3, 6, 3);
+        control_row("Group B", "Select:", 5, 7, 5);
+        control_row("Group A", "GrA 1/2:", 3, 8, 3);
+        control_row("Group A", "GrA 3/4:", 0, 9, 0);
+        control_row("Group B", "GrB 1/2:", 1, 10, 1);
+        control_row("Group B", "GrB 3/4:", 2, 11, 2);
+        control_row("Mute", "In 1/2", 0, 12, 0x01);
+        control_row("Mute", "In 3/4", 0, 12, 0x02);
+        control_row("Mute", "In 5/6", 0, 12, 0x04);
+        control_row("Mute", "In 7/8", 0, 12, 0x08);
     }
 
     void controls()

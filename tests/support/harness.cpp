@@ -248,6 +248,20 @@ QWidget* control(QWidget& window, const QString& group, const QString& caption)
     return nullptr;
 }
 
+void control_columns()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("choice");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("value");
+}
+
+void control_row(const char* group, const char* caption, int choice, int offset, int value)
+{
+    QTest::addRow("%s %s", group, caption) << group << caption << choice << offset << value;
+}
+
 void check_control(Rig& rig, QWidget& window, const status::Values& status)
 {
     QFETCH(QString, group);

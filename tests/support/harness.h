@@ -130,7 +130,11 @@ QMap<QString, QString> labels(const QWidget& window, const QStringList& changes 
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
 void choose(QWidget* control, int index);
 
-// Rows (group, caption, choice, offset, value): one frame, `value` at `offset`, else `status`.
+// Rows (group, caption, choice, offset, value) of a control found by its group box and
+// caption, its choice, and the settings frame byte at `offset` it sets to `value`.
+void control_columns();
+void control_row(const char* group, const char* caption, int choice, int offset, int value);
+// One frame, `value` at `offset`, else `status`.
 void check_control(Rig& rig, QWidget& window, const status::Values& status);
 // The same rows the other way: the box reports `value` for the setting at `offset`, and the
 // control shows it without sending anything.
