@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSerialPortInfo>
 
 #include <termios.h>
 
@@ -152,6 +153,7 @@ private slots:
         rig.box[0].unplug();
         QTest::qWait(100);
         QCOMPARE(log.lines.filter("serial port lost:").size(), 1);
+        QCOMPARE(QSerialPortInfo::availablePorts().size(), 1); // what a Rescan would list
         stand_in_ports::Usb_adapter other = adapter;
         other.serial_number = "OTHER";
         Box_end elsewhere(1); // another adapter of the same make is never taken
