@@ -1,14 +1,11 @@
 #pragma once
+// What both fuzz targets share: the input and its steps, the application, checks, frame records.
 
-// What both fuzz targets share: the input layout, a quiet offscreen application, failing
-// loudly, and the record of a frame as it reached the decoder.
+#include "frame_codec.h"
 
 #include <QApplication>
-#include <QByteArray>
 #include <QSet>
 
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,30 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
 namespace fuzz {
 
-// The input layout (fuzz/README.md): wire bytes from the front, control bytes from the back;
-// past the end every read yields nothing, so any byte string is an input.
-constexpr uint8_t step_framed = 0x01, step_event_1 = 0x02, step_event_2 = 0x04;
-constexpr int split_shift = 3;
-
-struct Reader
+// Reports `what` and aborts, so libFuzzer saves the input, when `holds` is false.
+inline void require(bool holds, const char* what)
 {
-    const uint8_t* front;
-    const uint8_t* back;
-
-    bool done() const { return front == back; }
-
-    uint8_t control() { return done() ? 0 : *--back; }
-
-    QByteArray wire(std::size_t count)
-    {
-        const std::size_t n = std::min(count, static_cast<std::size_t>(back - front));
-        front += n;
-        return QByteArray(reinterpret_cast<const char*>(front - n), static_cast<int>(n));
+    if (!holds) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
     }
-};
+}
 
-// Creates the application: offscreen, and without the debug lines the tool writes for
-// every frame, which at fuzzing speed would bury everything else.
+// Offscreen, without the per-frame debug lines, which at fuzzing speed would bury all else.
 inline void start_application(const char* name)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen"); // never the user's display
@@ -54,29 +37,56 @@ inline void start_application(const char* name)
     new QApplication(argc, argv); // never destroyed: at exit Qt's own globals may be gone
 }
 
-// Reports `what` and aborts, so libFuzzer saves the input, when `holds` is false.
-inline void require(bool holds, const char* what)
-{
-    if (holds)
-        return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
-// The record of a frame as it reached the decoder: CRC verdict, length, payload.
-inline void append_frame_record(QByteArray& records, bool crc_ok, const uint8_t* payload, uint8_t length)
-{
-    records.append(crc_ok ? '\1' : '\0').append(static_cast<char>(length));
-    records.append(reinterpret_cast<const char*>(payload), length);
-}
-
-// Hands `bytes` to `take` in chunks of `size` bytes, the last perhaps shorter; 0: one chunk.
+// Hands `bytes` to `take` in chunks of `size` bytes, the last perhaps shorter; 0: in one chunk.
 template <typename Take> void for_each_chunk(const QByteArray& bytes, int size, Take take)
 {
-    if (size <= 0)
-        return take(bytes);
-    for (int at = 0; at < bytes.size(); at += size)
-        take(bytes.mid(at, size));
+    for (int at = 0; at<bytes.size(); at += size> 0 ? size : bytes.size())
+        take(bytes.mid(at, size > 0 ? size : -1));
 }
+
+// Feeds `bytes` to `assembler`, calling `done(crc_ok)` at the end of each frame.
+template <typename Done> void assemble(frame::Assembler& assembler, const QByteArray& bytes, Done done)
+{
+    for (char byte : bytes)
+        if (const auto result = assembler.push(static_cast<uint8_t>(byte)); result != frame::Assembler::Result::pending)
+            done(result == frame::Assembler::Result::frame_ok);
+}
+
+// Appends the record of the assembler's last frame: CRC verdict, length, payload.
+inline void record(QByteArray& records, bool crc_ok, const frame::Assembler& assembler)
+{
+    records.append(crc_ok ? '\1' : '\0').append(static_cast<char>(assembler.payload_length()));
+    records.append(reinterpret_cast<const char*>(assembler.payload()), assembler.payload_length());
+}
+
+constexpr uint8_t event_1 = 0x02, event_2 = 0x04; // in a step's flags
+
+// An input (fuzz/README.md); past the end every read yields nothing, so any byte string is one.
+struct Reader
+{
+    const uint8_t *front, *back;
+
+    uint8_t control() { return front == back ? 0 : *--back; }
+
+    QByteArray wire(std::size_t count)
+    {
+        const std::size_t n = qMin(count, static_cast<std::size_t>(back - front));
+        front += n;
+        return QByteArray(reinterpret_cast<const char*>(front - n), static_cast<int>(n));
+    }
+
+    // Runs every step: `deliver` gets its chunks of the line, then `after(flags, chunk size)`.
+    template <typename Deliver, typename After> void run(Deliver deliver, After after)
+    {
+        while (front != back) {
+            const uint8_t flags = control(), size = control();
+            if (flags & 0x01) // a status frame with a good CRC, which fuzzers seldom guess
+                for_each_chunk(frame::build_status_frame(wire(size)), flags >> 3, deliver);
+            else
+                deliver(wire(size + 1u));
+            after(flags, flags >> 3);
+        }
+    }
+};
 
 } // namespace fuzz

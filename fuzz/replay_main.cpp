@@ -1,11 +1,7 @@
-// Runs a fuzz target without libFuzzer, as libFuzzer's own binaries do when given files:
-// each file named and each file in the directories named, once. ctest runs it over the
-// target's seeds; a crash or a broken check fails it.
-//   fuzz_replay FILE_OR_DIRECTORY...
+// Runs a fuzz target over each file named and each file in each directory named, once.
 #include "fuzz_support.h"
 
 #include <QDir>
-#include <QFile>
 
 int main(int argc, char** argv)
 {
