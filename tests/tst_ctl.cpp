@@ -7,7 +7,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -19,16 +18,17 @@ Q_DECLARE_METATYPE(status::Values)
 
 namespace {
 
-// The box at the far end of the line: a status frame every few milliseconds; a settings
-// frame is applied and acknowledged, ignored, or acknowledged but not applied.
+// The box at the far end of the line: a status frame every few milliseconds unless silent;
+// a settings frame is applied and acknowledged, ignored, or acknowledged but not applied.
 struct Box_player
 {
-    enum class Answer { apply, ignore, refuse };
+    enum class Answer { apply, ignore, refuse, silent };
 
-    explicit Box_player(const status::Values& status, Answer answer = Answer::apply)
-        : status(status)
-        , answer(answer)
-    {}
+    status::Values status;
+    Answer answer = Answer::apply;
+    Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
+    QByteArray written{}; // every byte tavolinkctl sent
+    int answered = 0;
 
     // `ms` of status frames, taking in what tavolinkctl writes.
     void play(int ms)
@@ -38,40 +38,21 @@ struct Box_player
             char buffer[256];
             for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
                 written.append(buffer, static_cast<int>(n));
-            answer_frames();
-            send(frame::build_status_frame(status::encode(status)));
+            for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
+                const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
+                status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
+                if (answer == Answer::apply && sent.crc_errors_reset)
+                    status.crc_err_count = 0, status.flags |= status::flag::crc_reset_done;
+                if (answer == Answer::apply)
+                    status.settings = sent; // a model-431 status carries only the group routing
+            }
+            if (answer != Answer::silent)
+                send(frame::build_status_frame(status::encode(status)));
             status.flags &= static_cast<uint8_t>(~(status::flag::ack | status::flag::crc_reset_done));
         }
     }
 
-    void send(const QByteArray& bytes)
-    {
-        QCOMPARE(::write(pty.master(), bytes.constData(), static_cast<size_t>(bytes.size())), bytes.size());
-    }
-
-    void answer_frames()
-    {
-        for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
-            const frame::Settings_frame sent = frame::parse_settings_frame(written.mid(answered));
-            if (answer == Answer::ignore)
-                continue;
-            status.flags |= status::flag::ack;
-            if (answer == Answer::refuse)
-                continue;
-            if (sent.values.crc_errors_reset)
-                status.crc_err_count = 0, status.flags |= status::flag::crc_reset_done;
-            if (sent.device_id == frame::device_id_430)
-                status.settings = sent.values;
-            else
-                static_cast<Group_routing&>(status.settings) = sent.values;
-        }
-    }
-
-    Pseudo_terminal pty;
-    status::Values status;
-    Answer answer;
-    QByteArray written; // every byte tavolinkctl sent
-    int answered = 0;
+    void send(const QByteArray& b) { QCOMPARE(::write(pty.master(), b.data(), size_t(b.size())), b.size()); }
 };
 
 struct Ctl_result
@@ -80,12 +61,13 @@ struct Ctl_result
     QString out, err;
 };
 
-// tavolinkctl with `arguments` on the box's line; `script` plays the box while it runs,
-// then status frames go on until it ends.
+// tavolinkctl with `arguments`, on the box's line unless they name a port; `script` plays
+// the box while it runs, then status frames go on until it ends.
 Ctl_result run_ctl(Box_player& box, QStringList arguments, const std::function<void(QProcess&)>& script = {})
 {
     QProcess ctl;
-    ctl.start(TAVOLINKCTL_PATH, arguments << "--port" << box.pty.slave_path());
+    ctl.start(TAVOLINKCTL_PATH,
+              arguments.contains("--port") ? arguments : arguments << "--port" << box.pty.slave_path());
     ctl.waitForStarted();
     if (script)
         script(ctl);
@@ -114,45 +96,20 @@ status::Values box_431()
     return s;
 }
 
-QJsonObject json_of(const QString& text)
-{
-    return QJsonDocument::fromJson(text.toUtf8()).object();
-}
-
-const Setting_name* setting_named(uint16_t device_id, const QString& name)
-{
-    for (const Setting_name& setting : setting_names(device_id))
-        if (setting.name() == name)
-            return &setting;
-    return nullptr;
-}
-
-// Where the window shows each status key.
-const QMap<QString, QString> status_labels = {
-    {"device", "device"},
-    {"input", "input"},
-    {"rate", "rate"},
-    {"type", "type"},
-    {"resolution", "resolution"},
-    {"frame", "frame"},
-    {"mapping", "mapping"},
-    {"crc_error", "crc_err"},
-    {"error_count", "crc_err_count"},
-    {"pid", "pid_detected"},
-    {"protocol_version", "protocol_ver"},
-    {"channels", "aud_channels"},
-    {"frequency", "aud_freq"},
-};
+// The status keys whose labels the window names otherwise; "gr1" is "aud_gr1".
+const QMap<QString, QString> status_labels = {{"crc_error", "crc_err"},     {"error_count", "crc_err_count"},
+                                              {"pid", "pid_detected"},      {"protocol_version", "protocol_ver"},
+                                              {"channels", "aud_channels"}, {"frequency", "aud_freq"}};
 
 } // namespace
 
-class Tst_ctl : public QObject
+class Tst_ctl : public Tool_test
 {
     Q_OBJECT
 
 private slots:
 
-    void status_in_the_windows_words_data()
+    void status_and_saved_settings_data()
     {
         QTest::addColumn<status::Values>("status");
         status::Values no_input_430 = box_430(), no_input_431 = box_431();
@@ -165,17 +122,19 @@ private slots:
     }
 
     // Every value and setting `status --json` gives is what the window shows, under the
-    // caption and in the control the window has for it; `status` prints the same lines.
-    void status_in_the_windows_words()
+    // caption and in the control the window has for it; `status` prints the same lines and
+    // `save` keeps the same settings. The saved file, applied to a box set otherwise, sends
+    // them byte for byte in one frame without a CRC reset; --dry-run prints that frame and
+    // sends nothing; a box of the other model is refused it.
+    void status_and_saved_settings()
     {
         REQUIRE_STAND_IN_PORTS();
-        clear_settings_store();
         QFETCH(status::Values, status);
-        Box_player box(status);
-        const Ctl_result json = run_ctl(box, {"status", "--json"});
-        const Ctl_result text = run_ctl(box, {"status"});
-        QCOMPARE(json.status, 0);
-        QCOMPARE(text.status, 0);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("box.json");
+        Box_player box{status};
+        const Ctl_result json = run_ctl(box, {"status", "--json"}), text = run_ctl(box, {"status"});
+        QCOMPARE(QList<int>({json.status, text.status, run_ctl(box, {"save", path}).status}), QList<int>({0, 0, 0}));
         QVERIFY(box.written.isEmpty());
 
         Rig rig;
@@ -183,41 +142,49 @@ private slots:
         rig.box[0].send(status);
         const bool is_431 = status.device_id == frame::device_id_431;
         QWidget& window = is_431 ? static_cast<QWidget&>(rig.probe.w431()) : rig.window;
-        const QJsonObject shown = json_of(json.out);
+        const QJsonObject shown = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        const QJsonObject settings = shown["settings"].toObject();
         QCOMPARE(shown["model"].toString(), is_431 ? "MRL-QDC-431" : "MRL-QDC-430");
         QStringList lines = text.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.takeFirst(), "Port: " + box.pty.slave_path());
-        QCOMPARE(lines.size(), shown.size() - 3 + 1 + shown["settings"].toObject().size());
+        QCOMPARE(lines.size(), shown.size() - 3 + 1 + settings.size());
         for (const QString& key : shown.keys()) {
             if (key == "port" || key == "model" || key == "settings")
                 continue;
-            const QString label = status_labels.value(key, "aud_" + key);
-            const QString value = shown[key].toString();
-            QCOMPARE(window.findChild<QLabel*>("label_" + label)->text(), value);
-            QVERIFY2(
-                std::any_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return l.endsWith(": " + value); }),
-                qPrintable(key));
+            const QString label = status_labels.value(key, key.startsWith("gr") ? "aud_" + key : key);
+            QCOMPARE(window.findChild<QLabel*>("label_" + label)->text(), shown[key].toString());
+            QVERIFY2(text.out.contains(": " + shown[key].toString() + '\n'), qPrintable(key));
         }
-        const QJsonObject settings = shown["settings"].toObject();
         QCOMPARE(settings.size(), int(setting_names(status.device_id).size()));
-        for (const QString& name : settings.keys()) {
-            const Setting_name* setting = setting_named(status.device_id, name);
-            QVERIFY2(setting, qPrintable(name));
-            QWidget* control_shown = control(window, setting->group, setting->caption);
-            QVERIFY2(control_shown, qPrintable(name));
-            const QString value = settings[name].toString();
-            if (auto* combo = qobject_cast<QComboBox*>(control_shown))
-                QCOMPARE(combo->currentText(), value);
-            else
-                QCOMPARE(qobject_cast<QCheckBox*>(control_shown)->isChecked() ? "on" : "off", value);
-            QVERIFY(lines.contains("  " + name + ": " + value));
+        for (const Setting_name& setting : setting_names(status.device_id)) {
+            QWidget* control_shown = control(window, setting.group, setting.caption);
+            const QString value = settings[setting.name()].toString();
+            QVERIFY2(control_shown && !value.isEmpty(), qPrintable(setting.name()));
+            auto* combo = qobject_cast<QComboBox*>(control_shown);
+            auto* check = qobject_cast<QCheckBox*>(control_shown);
+            QCOMPARE(combo ? combo->currentText() : QString(check->isChecked() ? "on" : "off"), value);
+            QVERIFY(lines.contains("  " + setting.name() + ": " + value));
         }
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object()["settings"].toObject(), settings);
+
+        const QByteArray expected = frame::build_settings_frame(status.device_id, status.settings).toHex(' ');
+        Box_player other{is_431 ? status_431() : status_430()}, wrong{is_431 ? status_430() : status_431()};
+        const Ctl_result dry = run_ctl(other, {"apply", path, "--dry-run"}), refused = run_ctl(wrong, {"apply", path});
+        QCOMPARE(dry.out.trimmed(), QString::fromLatin1(expected));
+        QVERIFY(other.written.isEmpty());
+        const int applied = run_ctl(other, {"apply", path}).status;
+        QCOMPARE(QList<int>({dry.status, applied, refused.status}), QList<int>({0, 0, 5}));
+        QCOMPARE(other.written.toHex(' '), expected);
+        QVERIFY(refused.err.contains(" is for a " + shown["model"].toString() + "; the box on"));
+        QVERIFY(wrong.written.isEmpty());
     }
 
     // One line per event, each stamped to the millisecond, and not a byte sent.
     void watch_reports_each_event()
     {
-        Box_player box(status_430());
+        Box_player box{status_430()};
         const Ctl_result run = run_ctl(box, {"watch", "--json"}, [&](QProcess& ctl) {
             box.play(1200);
             box.status.sdi_rate = 1;
@@ -234,13 +201,11 @@ private slots:
         });
         QCOMPARE(run.status, 0);
         QVERIFY(box.written.isEmpty());
+        const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)");
         QStringList events;
         for (const QString& line : run.out.split('\n', Qt::SkipEmptyParts)) {
-            const QJsonObject event = json_of(line);
-            QVERIFY2(QRegularExpression(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$)")
-                         .match(event["time"].toString())
-                         .hasMatch(),
-                     qPrintable(line));
+            const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+            QVERIFY2(stamp.match(event["time"].toString()).hasMatch(), qPrintable(line));
             events << QStringList{event["event"].toString(), event["key"].toString(), event["old"].toString(),
                                   event["new"].toString(), event["count"].toVariant().toString()}
                           .join('|');
@@ -250,210 +215,111 @@ private slots:
                               "model||MRL-QDC-430|MRL-QDC-431|", "link down||||", "link up||||"}));
     }
 
-    void save_then_apply_round_trips_data()
+    void outcomes_data()
     {
-        QTest::addColumn<status::Values>("status");
-        QTest::newRow("430") << box_430();
-        QTest::newRow("431") << box_431();
-    }
-
-    // The saved file, applied to a box set otherwise, sends the saved box's settings byte
-    // for byte in one frame without a CRC reset; --dry-run prints that frame and sends nothing.
-    void save_then_apply_round_trips()
-    {
-        QFETCH(status::Values, status);
-        QTemporaryDir dir;
-        const QString file = dir.filePath("box.json");
-        Box_player box(status);
-        QCOMPARE(run_ctl(box, {"save", file}).status, 0);
-        QVERIFY(box.written.isEmpty());
-        const QByteArray expected = frame::build_settings_frame(status.device_id, status.settings);
-
-        Box_player other(status.device_id == frame::device_id_430 ? status_430() : status_431());
-        const Ctl_result dry = run_ctl(other, {"apply", file, "--dry-run"});
-        QCOMPARE(dry.status, 0);
-        QCOMPARE(dry.out.trimmed(), QString::fromLatin1(expected.toHex(' ')));
-        QVERIFY(other.written.isEmpty());
-        QCOMPARE(run_ctl(other, {"apply", file}).status, 0);
-        QCOMPARE(other.written.toHex(' '), expected.toHex(' '));
-    }
-
-    void bad_files_data()
-    {
-        QTest::addColumn<QString>("edit"); // in the saved file: "old text=new text", or the whole new file
+        QTest::addColumn<QString>("arguments"); // FILE: a file saved from box_430(), then edited
+        QTest::addColumn<QString>("edit");      // "old text=new text", or the whole new file
+        QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("from_431"); // a file saved from a model-431 box, else from a 430
-        QTest::newRow("empty file") << ""
-                                    << "the file is empty" << false;
-        QTest::newRow("not JSON") << "{\"format_version\": 1,"
-                                  << "not JSON:" << false;
-        QTest::newRow("unknown version") << "\"format_version\": 1=\"format_version\": 2"
-                                         << "this tavolinkctl reads format version 1" << false;
-        QTest::newRow("other model") << "="
-                                     << "is for a MRL-QDC-431; the box on" << true;
-        QTest::newRow("missing setting") << "\"Group B / Select\"=\"Group B / Choice\""
-                                         << "setting \"Group B / Select\" is missing; it may be \"In Gr1\", " << false;
-        QTest::newRow("value not offered")
-            << "\"HD_720p60\"=\"HD_720p61\""
-            << "\"Video / Format\" cannot be \"HD_720p61\"; it may be \"HD_1080i60\", " << false;
+        const QString apply = "apply FILE", none;
+        QTest::newRow("empty file") << apply << " " << 5 << "the file is empty";
+        QTest::newRow("not JSON") << apply << "{\"format_version\": 1," << 5 << "not JSON:";
+        QTest::newRow("unknown version") << apply << "\"format_version\": 1=\"format_version\": 2" << 5
+                                         << "this tavolinkctl reads format version 1";
+        QTest::newRow("missing setting") << apply << "\"Group B / Select\"=\"Group B / Choice\"" << 5
+                                         << "setting \"Group B / Select\" is missing; it may be \"In Gr1\", ";
+        QTest::newRow("value not offered") << apply << "\"HD_720p60\"=\"HD_720p61\"" << 5
+                                           << "\"Video / Format\" cannot be \"HD_720p61\"; it may be \"HD_1080i60\", ";
         QTest::newRow("Group A equal to Group B")
-            << "\"Group B / Select\": \"In Gr6\"=\"Group B / Select\": \"In Gr3\""
-            << "\"Group A / Select\" and \"Group B / Select\" are the same group" << false;
+            << apply << "\"Group B / Select\": \"In Gr6\"=\"Group B / Select\": \"In Gr3\"" << 5
+            << "\"Group A / Select\" and \"Group B / Select\" are the same group";
+        QTest::newRow("no acknowledgement") << apply << none << 6 << "the box did not acknowledge the settings frame";
+        QTest::newRow("other values") << apply << none << 7 << "Group A / Select: In Gr1 (file: In Gr3)";
+        QTest::newRow("errors reset") << "reset-errors" << none << 0 << none;
+        QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
+        QTest::newRow("no command") << none << none << 2 << "no command given";
+        QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
+        QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
+        QTest::newRow("unknown option") << "status --jsn" << none << 2 << "'jsn'";
+        QTest::newRow("silent box") << "status --timeout 0.3" << none << 3 << "no status frame from";
+        QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
     }
 
-    // Refused with a message naming the fault, status 5, and not one byte on the line.
-    void bad_files()
+    // Statuses 2 to 5 come before a byte is sent; otherwise one settings frame went out: the
+    // file's for apply, the box's own with the reset for reset-errors. The box answers as a
+    // status needs: silent for 3, ignoring the frame for 6, not applying it for 7.
+    void outcomes()
     {
+        QFETCH(QString, arguments);
         QFETCH(QString, edit);
+        QFETCH(int, status);
         QFETCH(QString, message);
-        QFETCH(bool, from_431);
         QTemporaryDir dir;
         const QString path = dir.filePath("box.json");
-        Box_player saved(from_431 ? box_431() : box_430());
+        Box_player saved{box_430()};
         QCOMPARE(run_ctl(saved, {"save", path}).status, 0);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        QString text = QString::fromUtf8(file.readAll());
-        if (edit.size() > 1 && edit.contains('=')) {
-            QVERIFY2(text.contains(edit.section('=', 0, 0)), qPrintable(text));
-            text.replace(edit.section('=', 0, 0), edit.section('=', 1));
-        } else if (edit != "=") {
-            text = edit;
-        }
-        file.resize(0);
-        file.write(text.toUtf8());
+        const QString text = QString::fromUtf8(file.readAll()).replace(edit.section('=', 0, 0), edit.section('=', 1));
+        if (!edit.isEmpty() && file.resize(0))
+            file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
-        Box_player box(box_430());
-        const Ctl_result run = run_ctl(box, {"apply", path});
-        QCOMPARE(run.status, 5);
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        QVERIFY(box.written.isEmpty());
-    }
 
-    void apply_and_reset_outcomes_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("applied") << "apply" << int(Box_player::Answer::apply) << 0 << "";
-        QTest::newRow("no acknowledgement")
-            << "apply" << int(Box_player::Answer::ignore) << 6 << "the box did not acknowledge the settings frame";
-        QTest::newRow("other values") << "apply" << int(Box_player::Answer::refuse) << 7
-                                      << "Group A / Select: In Gr1 (file: In Gr3)";
-        QTest::newRow("errors reset") << "reset-errors" << int(Box_player::Answer::apply) << 0 << "";
-        QTest::newRow("count kept") << "reset-errors" << int(Box_player::Answer::refuse) << 7
-                                    << "the CRC error count still reads 7";
-    }
-
-    // One settings frame each time; reset-errors sends the box's own settings with the reset.
-    void apply_and_reset_outcomes()
-    {
-        QFETCH(QString, command);
-        QFETCH(int, answer);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        const QString file = dir.filePath("box.json");
-        Box_player saved(box_430());
-        QCOMPARE(run_ctl(saved, {"save", file}).status, 0);
-        Box_player box(command == "apply" ? status_430() : box_430(), Box_player::Answer(answer));
-        const Ctl_result run = run_ctl(box, command == "apply" ? QStringList{"apply", file} : QStringList{command});
+        const bool reset = arguments == "reset-errors";
+        using Answer = Box_player::Answer;
+        const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
+        Box_player box{reset ? box_430() : status_430(), answers.value(status, Answer::apply)};
+        const Ctl_result run = run_ctl(box, arguments.replace("FILE", path).split(' ', Qt::SkipEmptyParts));
         QTEST(run.status, "status");
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         Settings_values sent = box_430().settings;
-        sent.crc_errors_reset = command == "reset-errors";
-        QCOMPARE(box.written.toHex(' '), frame::build_settings_frame(frame::device_id_430, sent).toHex(' '));
+        sent.crc_errors_reset = reset;
+        const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
+        QCOMPARE(box.written, status >= 2 && status <= 5 ? QByteArray() : one_frame);
     }
 
-    void exit_statuses_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("status");
-        QTest::newRow("no command") << QStringList{} << 2;
-        QTest::newRow("unknown command") << QStringList{"stat"} << 2;
-        QTest::newRow("save without a file") << QStringList{"save"} << 2;
-        QTest::newRow("unknown option") << QStringList{"status", "--jsn"} << 2;
-        QTest::newRow("silent box") << QStringList{"status", "--timeout", "0.3", "--port", "PTY"} << 3;
-        QTest::newRow("no such port") << QStringList{"status", "--port", "/dev/nonexistent"} << 4;
-    }
-
-    void exit_statuses()
-    {
-        QFETCH(QStringList, arguments);
-        Box_player box(status_430()); // never plays
-        arguments.replaceInStrings(QRegularExpression("^PTY$"), box.pty.slave_path());
-        QProcess ctl;
-        ctl.start(TAVOLINKCTL_PATH, arguments);
-        QVERIFY(ctl.waitForFinished());
-        QTEST(ctl.exitCode(), "status");
-        QVERIFY(!ctl.readAllStandardError().isEmpty());
-    }
-
-    void ports_with_their_usb_attributes()
-    {
-        REQUIRE_STAND_IN_PORTS();
-        Pseudo_terminal adapters[2];
-        QVERIFY(stand_in_ports::place(0, adapters[0].slave_path())
-                && stand_in_ports::place(1, adapters[1].slave_path()));
-        QVERIFY(stand_in_ports::describe(0, {0x0403, 0x6001, "A10KDF2E", "FTDI", "FT232R USB UART"}));
-        QVERIFY(stand_in_ports::describe(1, {}));
-        QProcess ctl;
-        ctl.start(TAVOLINKCTL_PATH, {"ports", "--json"});
-        QVERIFY(ctl.waitForFinished());
-        QCOMPARE(ctl.exitCode(), 0);
-        const QJsonArray ports = QJsonDocument::fromJson(ctl.readAllStandardOutput()).array();
-        QCOMPARE(ports.size(), 2);
-        QCOMPARE(ports[0].toObject(),
-                 QJsonObject({{"name", "ttyUSB0"},
-                              {"location", "/dev/ttyUSB0"},
-                              {"description", "FT232R USB UART"},
-                              {"manufacturer", "FTDI"},
-                              {"vendor_id", "0403"},
-                              {"product_id", "6001"},
-                              {"serial_number", "A10KDF2E"},
-                              {"by_id", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KDF2E-if00-port0"}}));
-        QCOMPARE(ports[1].toObject()["name"].toString(), "ttyUSB1");
-        QCOMPARE(ports[1].toObject()["serial_number"].toString(), "");
-        QVERIFY(stand_in_ports::describe(0, {}));
-    }
-
-    void port_back_under_its_identity_data()
+    void ports_by_their_identity_data()
     {
         QTest::addColumn<QString>("serial_number");
-        QTest::addColumn<QString>("back_as");
-        QTest::newRow("serial number") << "A10KDF2E"
-                                       << "ttyUSB1";
-        QTest::newRow("no serial number") << ""
-                                          << "ttyUSB0";
+        QTest::newRow("serial number") << "A10KDF2E";
+        QTest::newRow("no serial number") << "";
     }
 
-    // Pulled from ttyUSB0, the adapter comes back as ttyUSB1 first, then as ttyUSB0: watch
-    // takes it back as ttyUSB1 by its serial number, or as ttyUSB0 by name without one.
-    void port_back_under_its_identity()
+    // `ports` lists the adapter on ttyUSB0 with its USB attributes. Pulled, it comes back as
+    // ttyUSB1 first, then as ttyUSB0: watch takes it back as ttyUSB1 by its serial number, or
+    // as ttyUSB0 by name without one.
+    void ports_by_their_identity()
     {
         REQUIRE_STAND_IN_PORTS();
         QFETCH(QString, serial_number);
         const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART"};
-        auto box = std::make_unique<Box_player>(status_430());
-        QVERIFY(stand_in_ports::place(0, box->pty.slave_path()) && stand_in_ports::describe(0, adapter));
-        QProcess ctl;
-        ctl.start(TAVOLINKCTL_PATH, {"watch", "--port", "ttyUSB0"});
-        box->play(1200);
-        stand_in_ports::unplug(0);
-        box = std::make_unique<Box_player>(status_430());
-        box->play(300);
-        QVERIFY(stand_in_ports::place(1, box->pty.slave_path()) && stand_in_ports::describe(1, adapter));
-        box->play(1500);
-        QVERIFY(stand_in_ports::place(0, box->pty.slave_path()) && stand_in_ports::describe(0, adapter));
-        box->play(1500);
-        ::kill(static_cast<pid_t>(ctl.processId()), SIGTERM);
-        QVERIFY(ctl.waitForFinished());
-        QCOMPARE(ctl.exitCode(), 0);
-        const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
-        QVERIFY2(out.contains(" port lost: ttyUSB0"), qPrintable(out));
-        QFETCH(QString, back_as);
-        QCOMPARE(out.count(" port back: "), 1);
-        QVERIFY2(out.contains(" port back: " + back_as), qPrintable(out));
+        Box_player pulled{status_430()}, back{status_430()};
+        QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
+                && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller"}));
+        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
+        const QString by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial_number + "-if00-port0";
+        QCOMPARE(ports.out.trimmed(),
+                 QString(R"([{"by_id":"%2","description":"FT232R USB UART","location":"/dev/ttyUSB0",)"
+                         R"("manufacturer":"FTDI","name":"ttyUSB0","product_id":"6001","serial_number":"%1",)"
+                         R"("vendor_id":"0403"},{"by_id":"","description":"USB-Serial Controller",)"
+                         R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
+                         R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
+                     .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
+        const Ctl_result run = run_ctl(back, {"watch", "--port", "ttyUSB0"}, [&](QProcess& ctl) {
+            pulled.play(1200);
+            pulled.pty.close_master();
+            stand_in_ports::unplug(0);
+            back.play(300);
+            QVERIFY(stand_in_ports::place(1, back.pty.slave_path()) && stand_in_ports::describe(1, adapter));
+            back.play(1500);
+            QVERIFY(stand_in_ports::place(0, back.pty.slave_path()) && stand_in_ports::describe(0, adapter));
+            back.play(1500);
+            ::kill(static_cast<pid_t>(ctl.processId()), SIGTERM);
+        });
+        QCOMPARE(QList<int>({ports.status, run.status}), QList<int>({0, 0}));
+        QVERIFY2(run.out.contains(" port lost: ttyUSB0"), qPrintable(run.out));
+        QCOMPARE(run.out.count(" port back: "), 1);
+        QVERIFY(run.out.contains(serial_number.isEmpty() ? " port back: ttyUSB0" : " port back: ttyUSB1"));
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }
