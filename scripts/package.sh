@@ -2,14 +2,15 @@
 # Builds the Debian package from a fresh, hardened Release build in build-package/, copies it to
 # build/ and checks it: its fields and Depends, its file list, lintian (no error, no warning, no
 # hardening tag), the AppStream metadata, a `cmake --install` into a scratch prefix and, as root,
-# a real `dpkg -i`, a short start of the installed tool and a `dpkg -r`.
+# a real `dpkg -i`, `systemd-analyze verify` on the installed monitor service, a short start of
+# the installed tool and a `dpkg --purge`.
 # The package is always removed again, whichever check fails.
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
 # Besides building: lintian judges the .deb, appstreamcli its metadata, dpkg-parsechangelog
-# (dpkg-dev) reads the changelog.
-tavolink_install_missing "${tavolink_run_packages[@]}" lintian appstream dpkg-dev desktop-file-utils
+# (dpkg-dev) reads the changelog, systemd-analyze (systemd) the monitor's unit.
+tavolink_install_missing "${tavolink_run_packages[@]}" lintian appstream dpkg-dev desktop-file-utils systemd
 
 build_dir="$tavolink_root/build-package"
 out_dir="$tavolink_root/build"
@@ -33,7 +34,7 @@ cleanup() {
         "" | not-installed) ;;
         *)
             echo "Removing the tavolink package installed by this script"
-            dpkg -r tavolink >/dev/null || echo "package.sh: dpkg -r tavolink failed; remove it by hand" >&2
+            dpkg --purge tavolink >/dev/null || echo "package.sh: dpkg --purge tavolink failed; remove it by hand" >&2
             ;;
         esac
     fi
@@ -109,10 +110,15 @@ for name in Maintainer Section Description; do
 done
 depends=$(field Depends)
 echo "Depends: $depends"
-for library in libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libc6; do
+libraries=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libprometheus-cpp-pull1.0 libcivetweb1 libc6)
+for library in "${libraries[@]}"; do
     grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library"
 done
-ok "Depends names libqt5core5a, libqt5gui5, libqt5widgets5, libqt5serialport5 (and libc6)"
+ok "Depends names ${libraries[*]}"
+conffiles=$(dpkg-deb -I "$deb" conffiles 2>/dev/null || true)
+[[ $conffiles == /etc/default/tavolink-monitor ]] ||
+    fail "conffiles should be /etc/default/tavolink-monitor alone, not: $conffiles"
+ok "conffiles: /etc/default/tavolink-monitor"
 
 step "Package contents (dpkg-deb -c)"
 dpkg-deb -c "$deb" | tee "$scratch/contents.txt"
@@ -131,17 +137,22 @@ expected_files=(
     /usr/share/man/man1/tavolinkctl.1.gz
     /usr/share/doc/tavolink/copyright
     /usr/share/doc/tavolink/changelog.gz
+    /usr/lib/systemd/system/tavolink-monitor.service
+    /usr/share/tavolink/tavolink-alerts.yml
+    /etc/default/tavolink-monitor
 )
+# The monitor's settings are the one file outside /usr.
+outside_usr='^\./$|^\./etc/$|^\./etc/default/$|^\./etc/default/tavolink-monitor$'
 for file in "${expected_files[@]}"; do
     grep -qx ".$file" "$scratch/paths.txt" || fail "package lacks $file"
 done
-if grep -v '^\./usr/' "$scratch/paths.txt" | grep -vqx '\./'; then
-    fail "package has files outside /usr: $(grep -v '^\./usr/' "$scratch/paths.txt" | grep -vx '\./' | tr '\n' ' ')"
+if grep -v '^\./usr/' "$scratch/paths.txt" | grep -Evq "$outside_usr"; then
+    fail "package has files outside /usr: $(grep -v '^\./usr/' "$scratch/paths.txt" | grep -Ev "$outside_usr" | tr '\n' ' ')"
 fi
 for program in tavolink boxsim tavolinkctl; do
     grep -Eq "^-rwxr-xr-x .* \./usr/bin/$program\$" "$scratch/contents.txt" || fail "/usr/bin/$program is not mode 0755"
 done
-ok "programs, manual pages, desktop entry, icon, metainfo, copyright and changelog are in the package"
+ok "programs, manual pages, desktop entry, icon, metainfo, copyright, changelog, monitor unit, its settings and alert rules are in the package"
 
 step "Release version in the changelog and the metainfo"
 changelog_version=$(dpkg-parsechangelog -l "$tavolink_root/packaging/changelog" -S Version)
@@ -213,6 +224,16 @@ ok "ldd finds every library of /usr/bin/tavolink, /usr/bin/boxsim and /usr/bin/t
 
 validate_desktop_entry /usr/share/applications/tavolink.desktop
 
+step "The monitor's unit (systemd-analyze verify), not enabled"
+# Offline: verify reads the unit files, the command and the manual page it names; no running
+# systemd is needed.
+systemd-analyze verify /usr/lib/systemd/system/tavolink-monitor.service ||
+    fail "systemd-analyze verify tavolink-monitor.service"
+ok "systemd-analyze verify: no complaint"
+enabled=$(systemctl --root=/ is-enabled tavolink-monitor.service 2>&1 || true)
+[[ $enabled == disabled ]] || fail "tavolink-monitor.service is '$enabled' after install, not disabled"
+ok "tavolink-monitor.service is disabled after install"
+
 step "Starting the installed tool for 3 seconds (offscreen)"
 # A settings folder of its own, so the run leaves nothing in root's home.
 mkdir -p "$scratch/config"
@@ -227,16 +248,16 @@ if ((status != 124)); then
 fi
 ok "tavolink started and was still running after 3 seconds"
 
-step "Removing the package (dpkg -r)"
-dpkg -r tavolink || fail "dpkg -r tavolink"
+step "Removing the package and its settings (dpkg --purge)"
+dpkg --purge tavolink || fail "dpkg --purge tavolink"
 installed_by_us=0
 case $(package_state) in
 "" | not-installed) ;;
-*) fail "tavolink is '$(package_state)' after dpkg -r" ;;
+*) fail "tavolink is '$(package_state)' after dpkg --purge" ;;
 esac
 for file in "${expected_files[@]}"; do
-    [[ ! -e $file ]] || fail "$file left behind after dpkg -r"
+    [[ ! -e $file ]] || fail "$file left behind after dpkg --purge"
 done
-ok "removed; nothing of it left in /usr/bin or /usr/share"
+ok "removed; nothing of it left in /usr or /etc"
 
-printf '\npackage.sh: OK: %s built, checked, installed, started and removed\n' "$deb"
+printf '\npackage.sh: OK: %s built, checked, installed, started and purged\n' "$deb"

@@ -3,18 +3,20 @@
 # scripts; safe to run again.
 set -euo pipefail
 
-# Building and running the tool.
+# Building and running the tool; prometheus-cpp serves tavolinkctl monitor's metrics.
 tavolink_run_packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    prometheus-cpp-dev
     fonts-dejavu-extra
 )
 # The tests besides: the Qt 6 build, the X server of the end-to-end test, the format and
-# desktop-entry checks.
+# desktop-entry checks, the Prometheus server and promtool that monitor is tested against.
 tavolink_test_packages=(
     qt6-base-dev qt6-serialport-dev
     xvfb xauth libx11-dev clang-format
     desktop-file-utils appstream dpkg-dev
+    prometheus
 )
 # Benchmarks, fuzzing, the demo and the soak run.
 tavolink_tool_packages=(libbenchmark-dev clang libclang-rt-dev xdotool imagemagick util-linux)

@@ -32,6 +32,9 @@ public:
     // The port as the user knows it: its listed name, or the path given.
     QString port_name() const { return identity.name; }
 
+    // The adapter's USB serial number; empty when it has none.
+    QString serial_number() const { return identity.serial_number; }
+
     // Runs the event loop until a good status frame satisfies `wanted` (true) or `ms` pass.
     bool wait_for(int ms, const std::function<bool(const status::Values&)>& wanted);
 

@@ -1,13 +1,16 @@
 #pragma once
 
-// tavolinkctl's commands but watch: each returns its exit status, having printed its
+// tavolinkctl's one-shot commands, and the options of all: each command returns its exit status, having printed its
 // result on standard output and any failure on standard error.
 
 #include <QString>
+#include <QStringList>
 
 struct Command_options
 {
     QString port;          // --port, empty for the one listed port
+    QStringList ports;     // monitor: every --port, one a box
+    QString listen;        // monitor: --listen
     int timeout_ms = 3000; // --timeout: how long to wait for the first status frame
     bool json = false;     // --json
     bool dry_run = false;  // --dry-run

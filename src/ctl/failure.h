@@ -12,6 +12,7 @@ constexpr int port = 4;             // the port cannot be opened (or none is lis
 constexpr int bad_file = 5;         // the settings file is unreadable, malformed or for another box
 constexpr int not_acknowledged = 6; // the box did not acknowledge the settings frame
 constexpr int not_applied = 7;      // the box reports other values than those sent
+constexpr int listen = 8;           // monitor cannot listen on its address
 } // namespace exit_status
 
 struct Failure

@@ -1,9 +1,9 @@
 // tavolinkctl's entry: the command line, then one command.
-#include "box_link.h"
+#include "box_watch.h"
 #include "commands.h"
 #include "failure.h"
+#include "monitor.h"
 #include "output.h"
-#include "watch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,7 +26,7 @@ const char* const description =
     "  reset-errors         clear the model-430 box's CRC error count, as Reset Errors does\n"
     "\n"
     "Exit status: 0 done, 2 usage, 3 no status frame in time, 4 the port cannot be opened,\n"
-    "5 bad settings file, 6 not acknowledged, 7 not applied.";
+    "5 bad settings file, 6 not acknowledged, 7 not applied, 8 monitor cannot listen.";
 
 struct Command
 {
@@ -37,18 +37,25 @@ struct Command
 
 int watch(const Command_options& options)
 {
-    Box_link link(Box_link::Mode::listen);
-    if (const std::optional<Failure> failure = link.open(options.port)) {
+    Box_watch box;
+    if (const std::optional<Failure> failure = box.start(options.port)) {
         complain(failure->message);
         return failure->status;
     }
-    return Watch(link, options.json).run();
+    QObject::connect(&box, &Box_watch::event,
+                     [&](const QString& name, const QString& text, const QJsonObject& details) {
+                         print_event(QString(), name, text, details, options.json);
+                     });
+    const int status = run_until_stopped();
+    box.finish();
+    return status;
 }
 
 const std::map<QString, Command> commands = {
     {QStringLiteral("ports"), {list_ports, false, true}},
     {QStringLiteral("status"), {show_status, false, true}},
     {QStringLiteral("watch"), {watch, false, true}},
+    {QStringLiteral("monitor"), {monitor, false, true}},
     {QStringLiteral("save"), {save_settings, true, false}},
     {QStringLiteral("apply"), {apply_settings, true, false}},
     {QStringLiteral("reset-errors"), {reset_errors, false, false}},
@@ -76,17 +83,23 @@ int main(int argc, char** argv)
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("The port: a listed name such as ttyUSB0, or any path. Without it, "
-                                                 "the one port the system lists."),
+                                                 "the one port the system lists. monitor: once for each box."),
                                   QStringLiteral("NAME|PATH"));
-    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("ports, status, watch: print JSON."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("ports, status, watch: print JSON. monitor: print watch's JSON "
+                                                 "lines, each with its port."));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("monitor: the address and port to serve /metrics on (default "
+                                                   "127.0.0.1:9430)."),
+                                    QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:9430"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("How long to wait for the first status frame (default 3)."),
                                      QStringLiteral("SECONDS"), QStringLiteral("3"));
     const QCommandLineOption dry_run(QStringLiteral("dry-run"),
                                      QStringLiteral("apply: check, print the frame in hex and send nothing."));
-    parser.addOptions({port, json, timeout, dry_run});
+    parser.addOptions({port, json, timeout, dry_run, listen});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, status, watch, save, apply or reset-errors."));
+                                 QStringLiteral("ports, status, watch, monitor, save, apply or reset-errors."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("save and apply: the settings file."),
                                  QStringLiteral("[FILE]"));
 
@@ -108,12 +121,24 @@ int main(int argc, char** argv)
         return usage(command.takes_file ? QStringLiteral("%1 takes one FILE").arg(arguments.first())
                                         : QStringLiteral("%1 takes no argument").arg(arguments.first()));
     if (parser.isSet(json) && !command.takes_json)
-        return usage(QStringLiteral("--json is for ports, status and watch"));
+        return usage(QStringLiteral("--json is for ports, status, watch and monitor"));
     if (parser.isSet(dry_run) && arguments.first() != QLatin1String("apply"))
         return usage(QStringLiteral("--dry-run is for apply"));
+    const bool is_monitor = arguments.first() == QLatin1String("monitor");
+    if (parser.isSet(listen) && !is_monitor)
+        return usage(QStringLiteral("--listen is for monitor"));
+    QStringList ports = parser.values(port);
+    if (is_monitor && ports.isEmpty())
+        return usage(QStringLiteral("monitor takes one --port for each box"));
+    if (is_monitor && ports.removeDuplicates() > 0)
+        return usage(QStringLiteral("monitor takes each --port once"));
+    if (!is_monitor && ports.size() > 1)
+        return usage(QStringLiteral("only monitor takes more than one --port"));
 
     Command_options options;
     options.port = parser.value(port);
+    options.ports = ports;
+    options.listen = parser.value(listen);
     options.json = parser.isSet(json);
     options.dry_run = parser.isSet(dry_run);
     options.file = command.takes_file ? arguments.at(1) : QString();

@@ -26,3 +26,18 @@ QString time_stamp()
 {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
+
+void print_event(const QString& port, const QString& name, const QString& text, const QJsonObject& details, bool json)
+{
+    const QString time = time_stamp();
+    if (!json) {
+        print_line(time + ' ' + (port.isEmpty() ? text : port + QStringLiteral(": ") + text));
+        return;
+    }
+    QJsonObject object = details;
+    object.insert(QStringLiteral("time"), time);
+    object.insert(QStringLiteral("event"), name);
+    if (!port.isEmpty() && !object.contains(QStringLiteral("port")))
+        object.insert(QStringLiteral("port"), port);
+    print_json(QJsonDocument(object));
+}

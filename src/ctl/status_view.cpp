@@ -33,7 +33,7 @@ void add_input(std::vector<Shown_value>& view, bool present, const QString& key,
 
 void add_430(std::vector<Shown_value>& view, const status::Values& v)
 {
-    const bool input = v.input_detected != 0;
+    const bool input = input_present(v);
     const status_texts::Pid_format format = status_texts::pid_format(v.pid.data());
     add_input(view, input, QStringLiteral("rate"), QStringLiteral("Rate"), status_texts::sdi_rate(v.sdi_rate).text);
     add_input(view, input, QStringLiteral("type"), QStringLiteral("Type"), format.type.text);
@@ -53,7 +53,7 @@ void add_430(std::vector<Shown_value>& view, const status::Values& v)
 
 void add_431(std::vector<Shown_value>& view, const status::Values& v)
 {
-    const bool input = v.flags & status::flag::hdmi_input;
+    const bool input = input_present(v);
     const uint8_t channels = (v.flags >> status::flag::channels_shift) & status::flag::channels_mask;
     add_input(view, input, QStringLiteral("rate"), QStringLiteral("Rate"), status_texts::sdi_rate(v.sdi_rate).text);
     add_input(view, input, QStringLiteral("type"), QStringLiteral("Type"), status_texts::hdmi_rate(v.hdmi.rate));
@@ -95,6 +95,21 @@ Status_view status_view(const status::Values& v)
     for (std::size_t i = 0; i < settings.size(); ++i)
         view.settings.push_back({names[i], names[i], settings[i].text(v.settings)});
     return view;
+}
+
+bool input_present(const status::Values& v)
+{
+    if (v.device_id == frame::device_id_430)
+        return v.input_detected != 0;
+    return v.device_id == frame::device_id_431 && (v.flags & status::flag::hdmi_input);
+}
+
+QString shown_text(const Status_view& view, const QString& key)
+{
+    for (const Shown_value& value : view.status)
+        if (value.key == key)
+            return value.text;
+    return QString();
 }
 
 QStringList view_lines(const Status_view& view)

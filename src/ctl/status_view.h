@@ -27,6 +27,10 @@ struct Status_view
 
 // For a frame that passed its check.
 Status_view status_view(const status::Values& values);
+// Whether the box reports a signal at its input (false for an unknown device).
+bool input_present(const status::Values& values);
+// The text of the status value under `key`; empty when the view has none.
+QString shown_text(const Status_view& view, const QString& key);
 
 // The view as "Caption: text" lines, and as one object with the settings under "settings".
 QStringList view_lines(const Status_view& view);

@@ -1,0 +1,152 @@
+// Each box's link, frames, model and input as Prometheus series.
+#include "box_metrics.h"
+
+#include "frame_codec.h"
+#include "status_texts.h"
+
+namespace {
+
+using prometheus::Counter;
+using prometheus::Gauge;
+
+prometheus::Family<Gauge>& gauge(prometheus::Registry& registry, const char* name, const char* help)
+{
+    return prometheus::BuildGauge().Name(name).Help(help).Register(registry);
+}
+
+prometheus::Family<Counter>& counter(prometheus::Registry& registry, const char* name, const char* help)
+{
+    return prometheus::BuildCounter().Name(name).Help(help).Register(registry);
+}
+
+std::string text(const QString& value)
+{
+    return value.toStdString();
+}
+
+// The number a shown text starts with ("8ch", "44.1kHz"); 0 for "Unknown" or a blank.
+double leading_number(const QString& shown, int unit_length)
+{
+    return shown.chopped(std::min(unit_length, static_cast<int>(shown.size()))).toDouble();
+}
+
+constexpr int audio_group_count = 8;
+
+// An empty label is no label: an adapter without a serial number has only its port.
+prometheus::Labels box_labels(const QString& port, const QString& serial)
+{
+    prometheus::Labels labels{{"port", text(port)}};
+    if (!serial.isEmpty())
+        labels.emplace("serial", text(serial));
+    return labels;
+}
+
+} // namespace
+
+Metric_families::Metric_families(prometheus::Registry& registry)
+    : link_up(gauge(registry, "tavolink_link_up", "1 while good status frames arrive (one within 2 s), else 0."))
+    , last_frame(gauge(registry, "tavolink_last_status_frame_timestamp_seconds",
+                       "When the last status frame that passed its check arrived, in Unix seconds."))
+    , box_info(gauge(registry, "tavolink_box_info", "The box's model, variant and protocol version; always 1."))
+    , input_present(gauge(registry, "tavolink_input_present", "1 while the box reports a signal at its input."))
+    , input_format(gauge(registry, "tavolink_input_format_info",
+                         "The input's format as the window words it; always 1, absent without input."))
+    , crc_error(
+          gauge(registry, "tavolink_sdi_crc_error", "Model 430: 1 while the box flags CRC errors on its SDI input."))
+    , crc_errors(gauge(registry, "tavolink_sdi_crc_errors",
+                       "Model 430: the box's own count of SDI CRC errors; it falls to 0 when reset."))
+    , audio_group(gauge(registry, "tavolink_sdi_audio_group_present",
+                        "Model 430: 1 for each embedded audio group present on the SDI input."))
+    , hdmi_channels(gauge(registry, "tavolink_hdmi_audio_channels", "Model 431: the HDMI input's audio channels."))
+    , hdmi_sample_rate(gauge(registry, "tavolink_hdmi_audio_sample_rate_hertz",
+                             "Model 431: the HDMI input's audio sampling frequency; 0 when unknown."))
+    , forced_format(gauge(registry, "tavolink_forced_format_enabled", "Model 430: 1 while an output format is forced."))
+    , frames(counter(registry, "tavolink_status_frames_total", "Status frames that passed their check."))
+    , frames_failed(counter(registry, "tavolink_frames_failed_total", "Frames that failed their check."))
+    , reopens(counter(registry, "tavolink_port_reopens_total", "Times the port was opened again after it was lost."))
+{}
+
+Box_metrics::Box_metrics(Metric_families& families, Box_watch& watch, const QString& port)
+    : box(box_labels(port, watch.link.serial_number()))
+    , link_up(families.link_up)
+    , last_frame(families.last_frame)
+    , info(families.box_info)
+    , input_present(families.input_present)
+    , input_format(families.input_format)
+    , crc_error(families.crc_error)
+    , crc_errors(families.crc_errors)
+    , hdmi_channels(families.hdmi_channels)
+    , hdmi_sample_rate(families.hdmi_sample_rate)
+    , forced_format(families.forced_format)
+    , frames(families.frames.Add(box))
+    , frames_failed(families.frames_failed.Add(box))
+    , reopens(families.reopens.Add(box))
+{
+    for (int group = 0; group < audio_group_count; ++group)
+        audio_groups.push_back(std::make_unique<Series<Gauge>>(families.audio_group));
+    link_up.with(box).Set(0);
+    connect(&watch.link, &Box_link::status_frame, this, &Box_metrics::frame);
+    connect(&watch.link, &Box_link::frame_failed, this, [this] { frames_failed.Increment(); });
+    connect(&watch, &Box_watch::link_changed, this, [this](bool up) { link_up.with(box).Set(up ? 1 : 0); });
+    connect(&watch, &Box_watch::reopened, this, [this] { reopens.Increment(); });
+}
+
+prometheus::Labels Box_metrics::labels(const prometheus::Labels& more) const
+{
+    prometheus::Labels all = box;
+    all.insert(more.begin(), more.end());
+    return all;
+}
+
+// Every frame counts; only a frame that shows something new is read further.
+void Box_metrics::frame(const status::Values& values, bool changed)
+{
+    frames.Increment();
+    last_frame.with(box).SetToCurrentTime();
+    if (changed)
+        show(values);
+}
+
+void Box_metrics::show(const status::Values& v)
+{
+    const Status_view view = status_view(v);
+    const bool input = ::input_present(v);
+    const bool is_430 = v.device_id == frame::device_id_430, is_431 = v.device_id == frame::device_id_431;
+    info.with(labels({{"model", text(status_texts::model(v.device_id))},
+                      {"variant", std::to_string(v.variant)},
+                      {"protocol", text(status_texts::protocol_version(v.protocol_version).text)}}))
+        .Set(1);
+    input_present.with(box).Set(input ? 1 : 0);
+    if (input)
+        input_format
+            .with(labels({{"type", text(shown_text(view, QStringLiteral("type")))},
+                          {"resolution", text(shown_text(view, QStringLiteral("resolution")))},
+                          {"frame", text(shown_text(view, QStringLiteral("frame")))},
+                          {"mapping", text(shown_text(view, QStringLiteral("mapping")))}}))
+            .Set(1);
+    else
+        input_format.drop();
+
+    if (is_430) {
+        crc_error.with(box).Set((v.flags & status::flag::crc_errors) ? 1 : 0);
+        crc_errors.with(box).Set(v.crc_err_count);
+        forced_format.with(box).Set(v.settings.manual_fmt_enable ? 1 : 0);
+        for (int group = 0; group < audio_group_count; ++group)
+            audio_groups[group]
+                ->with(labels({{"group", std::to_string(group + 1)}}))
+                .Set((v.audio_groups >> group) & 1);
+    } else {
+        crc_error.drop();
+        crc_errors.drop();
+        forced_format.drop();
+        for (auto& group : audio_groups)
+            group->drop();
+    }
+    if (is_431) {
+        hdmi_channels.with(box).Set(leading_number(shown_text(view, QStringLiteral("channels")), 2));
+        hdmi_sample_rate.with(box).Set(leading_number(shown_text(view, QStringLiteral("frequency")), 3) * 1000);
+    } else {
+        hdmi_channels.drop();
+        hdmi_sample_rate.drop();
+    }
+}

@@ -1,0 +1,234 @@
+// tavolinkctl monitor as a process behind a real Prometheus server: two boxes played on
+// pseudo-terminals and an absent port, the links as the server's query API reports them, what
+// /metrics serves as promtool judges it, requests for anything else turned away, and not one
+// byte sent to a box.
+#include "harness.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QStandardPaths>
+#include <QTcpServer>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+// A loopback port nobody listens on now.
+quint16 free_port()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// A box on a pseudo-terminal: a status frame every 20 ms until it falls silent.
+struct Player
+{
+    explicit Player(const status::Values& status)
+        : frame(frame::build_status_frame(status::encode(status)))
+    {}
+
+    void play()
+    {
+        if (!silent) [[maybe_unused]]
+            const ssize_t n = ::write(pty.master(), frame.constData(), frame.size());
+    }
+
+    // Every byte the other end wrote.
+    QByteArray written() const
+    {
+        QByteArray bytes;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
+            bytes.append(buffer, static_cast<int>(n));
+        return bytes;
+    }
+
+    Pseudo_terminal pty;
+    QByteArray frame;
+    bool silent = false;
+};
+
+status::Values hdmi_at_48_khz()
+{
+    status::Values s = status_431();
+    s.hdmi.audio_freq = 3;
+    return s;
+}
+
+struct Reply
+{
+    int status;
+    QByteArray body;
+};
+
+} // namespace
+
+class Tst_monitor : public QObject
+{
+    Q_OBJECT
+
+    const QString prometheus = QStandardPaths::findExecutable("prometheus");
+    const QString promtool = QStandardPaths::findExecutable("promtool");
+    QTemporaryDir dir;
+    Player box_430{status_430()}, box_431{hdmi_at_48_khz()};
+    QTimer line;
+    QProcess monitor, server;
+    QNetworkAccessManager network;
+    const quint16 metrics_port = free_port(), server_port = free_port();
+    const QString absent = dir.filePath("absent");
+
+    Reply request(const QByteArray& verb, const QString& url)
+    {
+        std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(QNetworkRequest(QUrl(url)), verb));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        if (!reply->isFinished())
+            finished.wait(5000);
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    }
+
+    Reply metrics(const QByteArray& verb = "GET", const QString& path = "/metrics")
+    {
+        return request(verb, QStringLiteral("http://127.0.0.1:%1%2").arg(metrics_port).arg(path));
+    }
+
+    // The value the server gives for `expression`, or "none" for an empty result.
+    QString query(const QString& expression)
+    {
+        QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(server_port));
+        url.setQuery("query=" + QUrl::toPercentEncoding(expression));
+        const QJsonArray result =
+            QJsonDocument::fromJson(request("GET", url.toString()).body)["data"]["result"].toArray();
+        return result.isEmpty() ? QStringLiteral("none") : result[0]["value"][1].toString();
+    }
+
+    QString link_up(const Player& box)
+    {
+        return query(QStringLiteral("tavolink_link_up{port=\"%1\"}").arg(box.pty.slave_path()));
+    }
+
+private slots:
+
+    void initTestCase()
+    {
+        if (prometheus.isEmpty() || promtool.isEmpty())
+            QSKIP("prometheus and promtool are not installed (Debian package prometheus; scripts/test.sh installs it)");
+        network.setProxy(QNetworkProxy::NoProxy);
+        connect(&line, &QTimer::timeout, [this] {
+            box_430.play();
+            box_431.play();
+        });
+        line.start(20);
+        monitor.start(TAVOLINKCTL_PATH,
+                      {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
+                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent});
+        QVERIFY(monitor.waitForStarted());
+        QFile config(dir.filePath("prometheus.yml"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("global: {scrape_interval: 1s, evaluation_interval: 1s}\n"
+                                    "rule_files: ['%1']\n"
+                                    "scrape_configs:\n"
+                                    "  - job_name: tavolink\n"
+                                    "    static_configs: [{targets: ['127.0.0.1:%2']}]\n")
+                         .arg(TAVOLINK_ALERT_RULES)
+                         .arg(metrics_port)
+                         .toUtf8());
+        config.close();
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(prometheus,
+                     {"--config.file=" + config.fileName(), "--storage.tsdb.path=" + dir.filePath("data"),
+                      QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(server_port), "--log.level=warn"});
+        QVERIFY(server.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(query("up{job=\"tavolink\"}"), "1", 20000);
+    }
+
+    void cleanupTestCase()
+    {
+        server.terminate();
+        server.waitForFinished();
+        monitor.kill();
+        monitor.waitForFinished();
+    }
+
+    // Both boxes up, the 431's sampling frequency; one falls silent and reads down within
+    // 5 s while the other stays up, then comes back. Meanwhile /metrics, with a box down
+    // and one never seen, passes promtool.
+    void prometheus_follows_each_box()
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "1", 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_431), "1", 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_hdmi_audio_sample_rate_hertz"), "48000", 5000);
+        QCOMPARE(query(QStringLiteral("tavolink_link_up{port=\"%1\"}").arg(absent)), "0");
+
+        box_430.silent = true;
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "0", 5000);
+        QCOMPARE(link_up(box_431), "1");
+
+        const Reply served = metrics();
+        QCOMPARE(served.status, 200);
+        for (const QString& series : {QStringLiteral("tavolink_link_up{port=\"%1\"} 0").arg(box_430.pty.slave_path()),
+                                      QStringLiteral("tavolink_link_up{port=\"%1\"} 0").arg(absent),
+                                      QStringLiteral("model=\"MRL-QDC-430\""), QStringLiteral("model=\"MRL-QDC-431\"")})
+            QVERIFY2(served.body.contains(series.toUtf8()), qPrintable(series));
+        QProcess check;
+        check.start(promtool, {"check", "metrics"});
+        check.write(served.body);
+        check.closeWriteChannel();
+        QVERIFY(check.waitForFinished());
+        QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+
+        box_430.silent = false;
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "1", 5000);
+    }
+
+    void only_get_metrics_is_answered_data()
+    {
+        QTest::addColumn<QByteArray>("verb");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("root") << QByteArray("GET") << "/";
+        QTest::newRow("below /metrics") << QByteArray("GET") << "/metrics/x";
+        QTest::newRow("longer name") << QByteArray("GET") << "/metricsx";
+        QTest::newRow("POST") << QByteArray("POST") << "/metrics";
+        QTest::newRow("PUT") << QByteArray("PUT") << "/metrics";
+        QTest::newRow("DELETE") << QByteArray("DELETE") << "/metrics";
+    }
+
+    // A client error for anything else, and the process goes on serving.
+    void only_get_metrics_is_answered()
+    {
+        QFETCH(QByteArray, verb);
+        QFETCH(QString, path);
+        const int status = metrics(verb, path).status;
+        QVERIFY2(status >= 400 && status < 500, qPrintable(QString::number(status)));
+        QCOMPARE(metrics().status, 200);
+        QCOMPARE(monitor.state(), QProcess::Running);
+    }
+
+    // Last: the run ends on SIGTERM; no box got a byte, the absent port is in the log, and
+    // the event lines name their box.
+    void nothing_is_sent_and_the_log_says_why()
+    {
+        ::kill(static_cast<pid_t>(monitor.processId()), SIGTERM);
+        QVERIFY(monitor.waitForFinished());
+        QCOMPARE(monitor.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(monitor.exitCode(), 0);
+        QCOMPARE(box_430.written(), QByteArray());
+        QCOMPARE(box_431.written(), QByteArray());
+        QVERIFY(monitor.readAllStandardError().contains(("cannot open " + absent).toUtf8()));
+        QStringList events;
+        for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
+            if (!line.isEmpty())
+                events << QJsonDocument::fromJson(line)["event"].toString() + ' '
+                        + QJsonDocument::fromJson(line)["port"].toString();
+        const QString port = box_430.pty.slave_path();
+        QCOMPARE(events.filter(port), QStringList({"link up " + port, "link down " + port, "link up " + port}));
+    }
+};
+
+TAVOLINK_TEST(Tst_monitor)
+#include "tst_monitor.moc"
