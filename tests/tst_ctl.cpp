@@ -5,7 +5,6 @@
 #include "setting_names.h"
 #include "stand_in_ports.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,43 +16,6 @@
 Q_DECLARE_METATYPE(status::Values)
 
 namespace {
-
-// The box at the far end of the line: a status frame every few milliseconds unless silent;
-// a settings frame is applied and acknowledged, ignored, or acknowledged but not applied.
-struct Box_player
-{
-    enum class Answer { apply, ignore, refuse, silent };
-
-    status::Values status;
-    Answer answer = Answer::apply;
-    Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
-    QByteArray written{}; // every byte tavolinkctl sent
-    int answered = 0;
-
-    // `ms` of status frames, taking in what tavolinkctl writes.
-    void play(int ms)
-    {
-        QElapsedTimer clock;
-        for (clock.start(); clock.elapsed() < ms; QTest::qSleep(5)) {
-            char buffer[256];
-            for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
-                written.append(buffer, static_cast<int>(n));
-            for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
-                const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
-                status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
-                if (answer == Answer::apply && sent.crc_errors_reset)
-                    status.crc_err_count = 0, status.flags |= status::flag::crc_reset_done;
-                if (answer == Answer::apply)
-                    status.settings = sent; // a model-431 status carries only the group routing
-            }
-            if (answer != Answer::silent)
-                send(frame::build_status_frame(status::encode(status)));
-            status.flags &= static_cast<uint8_t>(~(status::flag::ack | status::flag::crc_reset_done));
-        }
-    }
-
-    void send(const QByteArray& b) { QCOMPARE(::write(pty.master(), b.data(), size_t(b.size())), b.size()); }
-};
 
 struct Ctl_result
 {
@@ -128,7 +90,6 @@ private slots:
     // sends nothing; a box of the other model is refused it.
     void status_and_saved_settings()
     {
-        REQUIRE_STAND_IN_PORTS();
         QFETCH(status::Values, status);
         QTemporaryDir dir;
         const QString path = dir.filePath("box.json");

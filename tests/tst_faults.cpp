@@ -2,7 +2,6 @@
 // never acknowledges cannot make the tool queue without end.
 #include "harness.h"
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 
@@ -28,7 +27,7 @@ private slots:
     {
         Rig rig;
         rig.link_up();
-        auto* mute = rig.window.findChild<QCheckBox*>("checkBox_mute_12");
+        auto* mute = rig.mute_12();
         rig.window.findChild<QPushButton*>("button_reset_err")->click();
         QCOMPARE(rig.box[0].frames().size(), 1);
 
@@ -65,7 +64,7 @@ private slots:
     {
         Rig rig;
         rig.link_up();
-        auto* mute = rig.window.findChild<QCheckBox*>("checkBox_mute_12");
+        auto* mute = rig.mute_12();
         for (int i = 0; i < 12; ++i)
             mute->click();
         QCOMPARE(rig.box[0].frames().size(), 1);

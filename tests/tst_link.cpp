@@ -3,21 +3,11 @@
 #include "harness.h"
 #include "stand_in_ports.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
 
 #include <termios.h>
-
-namespace {
-
-QCheckBox* mute_12(Rig& rig)
-{
-    return rig.window.findChild<QCheckBox*>("checkBox_mute_12");
-}
-
-} // namespace
 
 class Tst_link : public Tool_test
 {
@@ -48,14 +38,14 @@ private slots:
         QSignalSpy connections(&rig.window, &MainWindow::new_connection_is_set);
         rig.probe.tick();
         QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Fault|color: red"));
-        QVERIFY(!mute_12(rig)->isEnabled());
+        QVERIFY(!rig.mute_12()->isEnabled());
 
         QByteArray broken = frame::build_status_frame(status::encode(status_430()));
         broken[broken.size() - 1] = static_cast<char>(broken.back() ^ 1);
         rig.box[0].send(broken);
         rig.probe.tick(); // a frame that failed its CRC: the line is alive, not connected
         QCOMPARE(labels(rig.window)["label_receiving_status"], QString("Ok|color: green"));
-        QVERIFY(mute_12(rig)->isEnabled());
+        QVERIFY(rig.mute_12()->isEnabled());
         QCOMPARE(connections.count(), 0);
         rig.link_up();
         rig.link_up(); // staying up announces nothing
@@ -83,7 +73,7 @@ private slots:
         status::Values box = status_430();
         box.protocol_version = static_cast<uint8_t>(version);
         rig.link_up(box);
-        mute_12(rig)->click();
+        rig.mute_12()->click();
         QCOMPARE(rig.box[0].frames().size(), frames);
     }
 
@@ -93,7 +83,7 @@ private slots:
         Rig rig;
         rig.link_up();
         const QTimer& ack_timer = rig.probe.ack_timer();
-        QCheckBox* mute = mute_12(rig);
+        QCheckBox* mute = rig.mute_12();
         for (int i = 0; i < 3; ++i)
             mute->click();
         QList<QByteArray> sent = rig.box[0].frames();
@@ -114,14 +104,10 @@ private slots:
         QVERIFY(!ack_timer.isActive()); // acknowledged, nothing waits
         QCOMPARE(rig.box[0].frames(50).size(), 0);
 
-        // Once for real: an unanswered frame is given up after 3000 ms, and with it the
-        // request to reset the CRC count.
+        // An unanswered frame is given up, and with it the request to reset the CRC count.
         rig.window.findChild<QPushButton*>("button_reset_err")->click();
         QCOMPARE(settings_in(rig.box[0].frames().value(0)).crc_errors_reset, uint8_t(1));
-        QElapsedTimer clock;
-        clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!ack_timer.isActive(), 4000);
-        QVERIFY(clock.elapsed() > 2500);
+        QMetaObject::invokeMethod(const_cast<QTimer*>(&ack_timer), "timeout");
         mute->click();
         sent = rig.box[0].frames();
         QCOMPARE(sent.size(), 1);
@@ -173,7 +159,7 @@ private slots:
         QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), back_as);
         back->send(status_430());
         rig.probe.tick();
-        mute_12(rig)->click();
+        rig.mute_12()->click();
         QCOMPARE(back->frames().size(), 1);
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
@@ -195,7 +181,7 @@ private slots:
         Rig rig(Rig::Lines::listed);
         QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), QString("ttyUSB0"));
         rig.link_up();
-        mute_12(rig)->click();
+        rig.mute_12()->click();
         QCOMPARE(rig.box[0].frames().size(), 1);
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});

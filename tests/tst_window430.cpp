@@ -4,7 +4,6 @@
 #include "harness.h"
 #include "parcer.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -146,15 +145,12 @@ private slots:
         QVERIFY(!forced->isEnabled() && !forced->isChecked());
         rig.box[0].send(box);
         QCOMPARE(rig.box[0].frames(50).size(), 0);
-        box.sdi_rate = 0;
-        rig.box[0].send(box);
-        QVERIFY(forced->isEnabled());
-        box.sdi_rate = 2;
-        rig.box[0].send(box);
-        QVERIFY(!forced->isEnabled());
-        box.input_detected = 0;
-        rig.box[0].send(box);
-        QVERIFY(forced->isEnabled());
+        for (const auto& [rate, input, enabled] :
+             {std::tuple(0, 1, true), std::tuple(2, 1, false), std::tuple(2, 0, true)}) {
+            box.sdi_rate = static_cast<uint8_t>(rate), box.input_detected = static_cast<uint8_t>(input);
+            rig.box[0].send(box);
+            QCOMPARE(forced->isEnabled(), enabled);
+        }
     }
 
     // The frame the rule hands to the port is laid out for the frame being handled, not for
@@ -261,12 +257,12 @@ private slots:
         QCOMPARE(rig.window.pos(), QPoint(320, 240));
         rig.box[1].send(status_430());
         rig.probe.tick(); // frames come in on the second port
-        rig.window.findChild<QCheckBox*>("checkBox_mute_12")->click();
+        rig.mute_12()->click();
         QCOMPARE(rig.box[1].frames().size(), 1);
 
         rig.window.findChild<QPushButton*>("button_rescan")->click(); // the first port, whatever was chosen
         QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/SerialPort"), QVariant(0));
-        rig.window.findChild<QCheckBox*>("checkBox_mute_12")->click(); // behind the unanswered frame
+        rig.mute_12()->click(); // behind the unanswered frame
         rig.box[0].send(status_430(0x80));
         QCOMPARE(rig.box[0].frames().size(), 1);
     }

@@ -109,6 +109,36 @@ void Box_end::unplug()
     pty = std::make_unique<Pseudo_terminal>();
 }
 
+void Box_player::step()
+{
+    char buffer[256];
+    for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
+        written.append(buffer, static_cast<int>(n));
+    for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
+        const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
+        status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
+        if (answer == Answer::apply && sent.crc_errors_reset)
+            status.crc_err_count = 0, status.flags |= status::flag::crc_reset_done;
+        if (answer == Answer::apply)
+            status.settings = sent; // a model-431 status carries only the group routing
+    }
+    if (answer != Answer::silent)
+        send(frame::build_status_frame(status::encode(status)));
+    status.flags &= static_cast<uint8_t>(~(status::flag::ack | status::flag::crc_reset_done));
+}
+
+void Box_player::play(int ms)
+{
+    QElapsedTimer clock;
+    for (clock.start(); clock.elapsed() < ms; QTest::qSleep(5))
+        step();
+}
+
+void Box_player::send(const QByteArray& bytes)
+{
+    QCOMPARE(::write(pty.master(), bytes.constData(), static_cast<size_t>(bytes.size())), bytes.size());
+}
+
 Settings_values settings_in(const QByteArray& frame)
 {
     return frame::parse_settings_frame(frame).values;
@@ -211,16 +241,6 @@ QMap<QString, QString> labels(const QWidget& window, const QStringList& changes)
     return shown;
 }
 
-void choose(QWidget* control, int index)
-{
-    if (auto* combo = qobject_cast<QComboBox*>(control)) {
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    } else {
-        qobject_cast<QAbstractButton*>(control)->click();
-    }
-}
-
 QWidget* control(QWidget& window, const QString& group, const QString& caption)
 {
     for (QGroupBox* box : window.findChildren<QGroupBox*>()) {
@@ -271,7 +291,12 @@ void check_control(Rig& rig, QWidget& window, const status::Values& status)
     QFETCH(int, value);
     QWidget* const picked = control(window, group, caption);
     QVERIFY2(picked, qPrintable(caption));
-    choose(picked, choice);
+    if (auto* combo = qobject_cast<QComboBox*>(picked)) { // as a user picks it
+        combo->setCurrentIndex(choice);
+        emit combo->activated(choice);
+    } else {
+        qobject_cast<QAbstractButton*>(picked)->click();
+    }
     const QList<QByteArray> sent = rig.box[0].frames();
     QCOMPARE(sent.size(), 1);
     QByteArray expected = frame::build_settings_frame(status.device_id, status.settings);

@@ -12,6 +12,7 @@
 #include "status_layout.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,6 +70,26 @@ private:
     std::unique_ptr<Pseudo_terminal> pty;
 };
 
+// A box the test plays on a pseudo-terminal of its own that a program opens by its path:
+// a status frame each step unless silent; a settings frame is applied and acknowledged,
+// ignored, or acknowledged but not applied.
+struct Box_player
+{
+    enum class Answer { apply, ignore, refuse, silent };
+
+    status::Values status;
+    Answer answer = Answer::apply;
+    Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
+    QByteArray written{}; // every byte the program sent
+    int answered = 0;
+
+    // Takes in what the program wrote, answers it, and sends one status frame.
+    void step();
+    // Steps for `ms`, one every 5 ms.
+    void play(int ms);
+    void send(const QByteArray& bytes);
+};
+
 // The settings a frame carries, as the box reads them.
 Settings_values settings_in(const QByteArray& frame);
 
@@ -111,6 +132,8 @@ struct Rig
     MainWindow_probe probe{window};
     // A good status frame on port 0, then one watchdog period: the link is up.
     void link_up(const status::Values& status = status_430());
+
+    QCheckBox* mute_12() { return window.findChild<QCheckBox*>("checkBox_mute_12"); }
 };
 
 // The debug log as lines, while an instance lives.
@@ -126,9 +149,8 @@ struct Log_capture
 QMap<QString, QString> labels(const QWidget& window, const QStringList& changes = {});
 
 // The control a user finds next to `caption` (a label's text or a button's own) inside
-// a group box titled `group`; and the user picking item `index` of it, or clicking it.
+// a group box titled `group`.
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
-void choose(QWidget* control, int index);
 
 // Rows (group, caption, choice, offset, value) of a control found by its group box and
 // caption, its choice, and the settings frame byte at `offset` it sets to `value`.
