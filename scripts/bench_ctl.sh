@@ -12,6 +12,8 @@
 set -euo pipefail
 # shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/boxsim_link.sh
+source "$tavolink_root/scripts/lib/boxsim_link.sh"
 tavolink_install_missing "${tavolink_run_packages[@]}"
 
 die() {
@@ -44,11 +46,7 @@ trap cleanup EXIT
 
 "$build/bin/boxsim" --model 430 --rate "$line_rate" --link "$work/box" </dev/null >"$work/box.log" 2>&1 &
 box_pid=$!
-for _ in $(seq 50); do
-    [[ -L $work/box ]] && break
-    sleep 0.1
-done
-[[ -L $work/box ]] || die "boxsim made no pseudo-terminal; see its log"
+boxsim_pty "$work/box" "$box_pid" >/dev/null || die "boxsim made no pseudo-terminal; see its log"
 
 "$build/bin/tavolinkctl" watch --json --port "$work/box" >"$work/watch.jsonl" 2>"$work/watch.err" &
 watch_pid=$!
