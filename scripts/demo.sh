@@ -38,7 +38,7 @@ boxsim=$build/bin/boxsim
 targets=(boxsim)
 [[ -n ${TAVOLINK_BIN:-} ]] || targets+=(tavolink)
 if [[ ! -f $build/CMakeCache.txt ]]; then
-    cmake -S "$root" -B "$build" || die "configuring the build failed"
+    cmake -S "$root" -B "$build" -DBUILD_TESTING=OFF || die "configuring the build failed"
 fi
 cmake --build "$build" --target "${targets[@]}" -j "$(nproc)" || die "building ${targets[*]} failed"
 [[ -x $boxsim ]] || die "no $boxsim after the build"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a script needs, when any is missing. Sourced by the other
-# scripts; safe to run again.
+# Installs the Debian packages a script needs, when any is missing. The other scripts source
+# it; run by itself it installs every package listed here. Safe to run again.
 set -euo pipefail
 
 # Building and running the tool; prometheus-cpp serves tavolinkctl monitor's metrics.
@@ -55,3 +55,8 @@ tavolink_configure_and_build() {
 }
 
 tavolink_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    tavolink_install_missing "$@"
+    echo "Every package the scripts use is installed."
+fi

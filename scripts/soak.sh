@@ -37,7 +37,8 @@ settle=5   # seconds after the last click for its acknowledgement to come back
 line_rate=288
 
 build=$tavolink_root/build
-[[ -f $build/CMakeCache.txt ]] || cmake -S "$tavolink_root" -B "$build" >/dev/null
+# The programs' own build, as run.sh makes it.
+[[ -f $build/CMakeCache.txt ]] || cmake -S "$tavolink_root" -B "$build" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target tavolink boxsim -j "$(nproc)" >/dev/null || die "building tavolink and boxsim failed"
 tool=$build/bin/tavolink
 boxsim=$build/bin/boxsim

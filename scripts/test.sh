@@ -1,19 +1,37 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test with ctest in three builds: Qt 5 in
-# build/, the same with AddressSanitizer, UBSan and LeakSanitizer in build-sanitize/, and
-# Qt 6 in build-qt6/.
+# Installs what is missing, builds, and runs every test twice with ctest in three builds: Qt 5
+# in build-test/, the same with AddressSanitizer, UBSan and LeakSanitizer in build-sanitize/,
+# and Qt 6 in build-qt6/. Every build runs even when another fails; the last line names the
+# builds that failed, and the exit status is non-zero when any did.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
 tavolink_install_missing "${tavolink_run_packages[@]}" "${tavolink_test_packages[@]}"
 
 export QT_QPA_PLATFORM=offscreen
 
-tavolink_configure_and_build "$tavolink_root/build" -DBUILD_TESTING=ON
-ctest --test-dir "$tavolink_root/build" --output-on-failure
+failed=()
+# test_build NAME [cmake options...]: a test that fails now and then should fail here, not on
+# a user's machine, so each runs twice.
+test_build() {
+    local name=$1
+    shift
+    echo "== $name"
+    if tavolink_configure_and_build "$tavolink_root/$name" -DBUILD_TESTING=ON "$@" \
+        && ctest --test-dir "$tavolink_root/$name" --output-on-failure --repeat until-fail:2; then
+        echo "== $name: passed"
+    else
+        echo "== $name: FAILED"
+        failed+=("$name")
+    fi
+}
 
-tavolink_configure_and_build "$tavolink_root/build-sanitize" -DBUILD_TESTING=ON -DTAVOLINK_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=Debug
-ctest --test-dir "$tavolink_root/build-sanitize" --output-on-failure
+test_build build-test
+test_build build-sanitize -DTAVOLINK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+test_build build-qt6 -DTAVOLINK_QT_MAJOR=6
 
-tavolink_configure_and_build "$tavolink_root/build-qt6" -DBUILD_TESTING=ON -DTAVOLINK_QT_MAJOR=6
-ctest --test-dir "$tavolink_root/build-qt6" --output-on-failure
+if ((${#failed[@]})); then
+    echo "test.sh: failed builds: ${failed[*]}"
+    exit 1
+fi
+echo "test.sh: all three builds passed"

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 // Each test file ends with TAVOLINK_TEST(its class); the one main() runs it. Tests of the
 // system's port list need the stand-in serial ports and skip where they cannot be made
 // (without root); every other test opens its pseudo-terminal by path, as --port does.
@@ -82,6 +84,9 @@ struct Box_player
     Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
     QByteArray written{}; // every byte the program sent
     int answered = 0;
+    // Bytes the line did not take: while nobody reads, a pseudo-terminal's buffer fills,
+    // and how soon is the kernel's business.
+    qint64 dropped = 0;
 
     // Takes in what the program wrote, answers it, and sends one status frame.
     void step();
@@ -109,8 +114,9 @@ public:
 
     QString pty() const { return QFileInfo(dir.filePath("box")).symLinkTarget(); }
 
-    // The status frames with a good CRC that arrive within `ms`.
-    QList<status::Values> frames(int ms = 150);
+    // The status frames with a good CRC that arrive within `ms`, up to and including the
+    // first one `last` accepts when it is given.
+    QList<status::Values> frames(int ms = 150, const std::function<bool(const status::Values&)>& last = {});
     void send(const QByteArray& bytes);
     QProcess process;
 
