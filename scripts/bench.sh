@@ -5,6 +5,7 @@
 # work on the machine skews them less; start-up is wall time, median of 21 launches.
 # MB means 10^6 bytes.
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=setup.sh
 source "$(dirname "$0")/setup.sh"
 tavolink_install_missing
 
