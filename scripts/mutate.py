@@ -2,7 +2,7 @@
 """Mutation run: puts small faults into a copy of the tree one at a time, builds, runs the
 test suite against each, and prints which faults the suite catches.
 
-    scripts/mutate.py [--jobs N] [--only WORD] [--keep DIR]
+    scripts/mutate.py [--jobs N] [--only WORD] [--tests REGEX] [--keep DIR]
 
 The copy and its build live in a temporary directory (or --keep DIR). A fault counts as
 caught when any test fails; a fault that does not build is reported apart and not counted.
@@ -391,6 +391,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=os.cpu_count())
     parser.add_argument("--only", help="run only the faults whose description contains this")
     parser.add_argument("--keep", help="work in this directory and keep it")
+    parser.add_argument("--tests", help="run only the tests whose name matches this (ctest -R), for a quicker look")
     args = parser.parse_args()
 
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -401,7 +402,7 @@ def main():
     subprocess.run(["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=Debug",
                     "-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"], check=True, stdout=subprocess.DEVNULL)
     ctest = ["ctest", "--test-dir", build, "-E", "fuzz_replay|code_format|install_layout|desktop_entry|metainfo|manual",
-             "--stop-on-failure", "--timeout", "120"]
+             "--stop-on-failure", "--timeout", "120"] + (["-R", args.tests] if args.tests else [])
     build_cmd = ["cmake", "--build", build, "-j", str(args.jobs)]
     if run(build_cmd, build, os.path.join(work, "build.log")) or run(ctest, build, os.path.join(work, "clean.log")):
         raise SystemExit(f"the unmutated tree does not build or pass; see {work}")
