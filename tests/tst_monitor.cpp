@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <csignal>
 #include <unistd.h>
@@ -48,18 +49,36 @@ class Tst_monitor : public QObject
     const quint16 metrics_port = free_port(), server_port = free_port();
     const QString absent = dir.filePath("absent");
 
-    Reply request(const QByteArray& verb, const QString& url)
+    Reply request(const QByteArray& verb, const QString& url, int wait_ms = 5000)
     {
         std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(QNetworkRequest(QUrl(url)), verb));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!reply->isFinished())
-            finished.wait(5000);
+            finished.wait(wait_ms);
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     }
 
-    Reply metrics(const QByteArray& verb = "GET", const QString& path = "/metrics")
+    Reply metrics(const QByteArray& verb = "GET", const QString& path = "/metrics", int wait_ms = 5000)
     {
-        return request(verb, QStringLiteral("http://127.0.0.1:%1%2").arg(metrics_port).arg(path));
+        return request(verb, QStringLiteral("http://127.0.0.1:%1%2").arg(metrics_port).arg(path), wait_ms);
+    }
+
+    // `count` connections to /metrics's server, each sent `bytes`.
+    std::vector<std::unique_ptr<QTcpSocket>> connections(int count, const QByteArray& bytes)
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> all;
+        for (int i = 0; i < count; ++i) {
+            all.push_back(std::make_unique<QTcpSocket>());
+            all.back()->connectToHost(QHostAddress::LocalHost, metrics_port);
+            all.back()->write(bytes);
+        }
+        return all;
+    }
+
+    static bool all_closed(const std::vector<std::unique_ptr<QTcpSocket>>& sockets)
+    {
+        return std::all_of(sockets.begin(), sockets.end(),
+                           [](const auto& socket) { return socket->state() == QAbstractSocket::UnconnectedState; });
     }
 
     // The value the server gives for `expression`, or "none" for an empty result.
@@ -172,6 +191,26 @@ private slots:
         QVERIFY2(status >= 400 && status < 500, qPrintable(QString::number(status)));
         QCOMPARE(metrics().status, 200);
         QCOMPARE(monitor.state(), QProcess::Running);
+    }
+
+    // 32 connections held, half idle and half with a request sent half-way, hold up no scrape,
+    // and the server drops them; then 200 scrapes, 20 at a time, are all answered.
+    void no_client_holds_up_a_scrape()
+    {
+        auto idle = connections(16, ""), half_sent = connections(16, "GET /metrics HTTP/1.1\r\nHost: x\r\n");
+        QTRY_VERIFY(
+            std::all_of(half_sent.begin(), half_sent.end(), [](const auto& s) { return s->bytesToWrite() == 0; }));
+        QCOMPARE(metrics("GET", "/metrics", 2000).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(all_closed(idle) && all_closed(half_sent), 15000);
+        QCOMPARE(metrics("GET", "/metrics", 2000).status, 200);
+        int answered = 0;
+        for (int round = 0; round < 10; ++round) {
+            const auto scrapes = connections(20, "GET /metrics HTTP/1.0\r\n\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT(all_closed(scrapes), 10000);
+            for (const auto& scrape : scrapes)
+                answered += scrape->readAll().startsWith("HTTP/1.1 200 OK\r\n");
+        }
+        QCOMPARE(answered, 200);
     }
 
     // Last: the run ends on SIGTERM; no box got a byte, the absent port is in the log, and
