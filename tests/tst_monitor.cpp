@@ -47,7 +47,7 @@ class Tst_monitor : public QObject
     QProcess monitor, server;
     QNetworkAccessManager network;
     const quint16 metrics_port = free_port(), server_port = free_port();
-    const QString absent = dir.filePath("absent");
+    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json");
 
     Reply request(const QByteArray& verb, const QString& url, int wait_ms = 5000)
     {
@@ -109,9 +109,13 @@ private slots:
             box_431.step();
         });
         line.start(20);
+        QProcess save; // the expected settings: the 430's as they are
+        save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
+        QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
-                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent});
+                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
+                       box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + absent});
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
         QVERIFY(config.open(QIODevice::WriteOnly));
@@ -171,6 +175,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "1", 5000);
     }
 
+    // The 430 matches its file, differs while a mute is on, matches again; the 431's file cannot
+    // be read, and the 431 is served all the while.
+    void settings_drift()
+    {
+        const QString port = QStringLiteral("{port=\"%1\"}").arg(box_430.pty.slave_path());
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
+        box_430.status.settings.mute = 0x02;
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "0", 5000);
+        QCOMPARE(query("tavolink_setting_differs{setting=\"Group A / 3/4 Mute\"}"), "1");
+        QCOMPARE(query("count(tavolink_setting_differs)"), "1");
+        box_430.status.settings.mute = 0;
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
+        QCOMPARE(query("tavolink_setting_differs"), "none");
+        QCOMPARE(query(QStringLiteral("tavolink_expected_settings_error{port=\"%1\"}").arg(box_431.pty.slave_path())),
+                 "1");
+        QCOMPARE(query("tavolink_expected_settings_error" + port), "0");
+        QCOMPARE(link_up(box_431), "1");
+    }
+
     void only_get_metrics_is_answered_data()
     {
         QTest::addColumn<QByteArray>("verb");
@@ -224,14 +247,17 @@ private slots:
         box_430.step();
         box_431.step();
         QCOMPARE(box_430.written + box_431.written, QByteArray());
-        QVERIFY(monitor.readAllStandardError().contains(("cannot open " + absent).toUtf8()));
+        const QByteArray log = monitor.readAllStandardError();
+        QVERIFY(log.contains(("cannot open " + absent).toUtf8()) && log.contains(("cannot read " + absent).toUtf8()));
         QStringList events;
         for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
             if (!line.isEmpty())
                 events << QJsonDocument::fromJson(line)["event"].toString() + ' '
                         + QJsonDocument::fromJson(line)["port"].toString();
         const QString port = box_430.pty.slave_path();
-        QCOMPARE(events.filter(port), QStringList({"link up " + port, "link down " + port, "link up " + port}));
+        QCOMPARE(events.filter(port),
+                 QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
+                              "drift " + port, "changed " + port, "drift " + port}));
     }
 };
 

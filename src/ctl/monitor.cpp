@@ -3,6 +3,7 @@
 
 #include "box_metrics.h"
 #include "box_watch.h"
+#include "expected_settings.h"
 #include "metrics_server.h"
 #include "output.h"
 
@@ -14,6 +15,7 @@ struct Box
 {
     Box_watch watch;
     std::unique_ptr<Box_metrics> metrics;
+    std::unique_ptr<Expected_settings> expected;
 };
 
 } // namespace
@@ -47,6 +49,16 @@ int monitor(const Command_options& options)
         if (const std::optional<Failure> failure = watch.start(port))
             complain(failure->message + QStringLiteral("; it reads as down and is tried again every second"));
         boxes.back()->metrics = std::make_unique<Box_metrics>(families, watch, port);
+        for (const QString& pair : options.expect)
+            if (pair.section('=', 0, 0) == port) {
+                auto& expected = boxes.back()->expected =
+                    std::make_unique<Expected_settings>(families, watch, port, pair.section('=', 1));
+                if (options.json)
+                    QObject::connect(expected.get(), &Expected_settings::event,
+                                     [port](const QString& name, const QString& text, const QJsonObject& details) {
+                                         print_event(port, name, text, details, true);
+                                     });
+            }
     }
     const int status = run_until_stopped();
     for (const auto& box : boxes)
