@@ -110,7 +110,7 @@ for name in Maintainer Section Description; do
 done
 depends=$(field Depends)
 echo "Depends: $depends"
-libraries=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libprometheus-cpp-pull1.0 libcivetweb1 libc6)
+libraries=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5serialport5 libprometheus-cpp-core1.0 libmicrohttpd12 libc6)
 for library in "${libraries[@]}"; do
     grep -Eq "(^|, )$library( |,|$)" <<<"$depends" || fail "Depends lacks $library"
 done

@@ -3,11 +3,11 @@
 # it; run by itself it installs every package listed here. Safe to run again.
 set -euo pipefail
 
-# Building and running the tool; prometheus-cpp serves tavolinkctl monitor's metrics.
+# Building and running the tool; prometheus-cpp and libmicrohttpd serve tavolinkctl monitor's metrics.
 tavolink_run_packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    prometheus-cpp-dev
+    prometheus-cpp-dev libmicrohttpd-dev
     fonts-dejavu-extra
 )
 # The tests besides: the Qt 6 build, the X server of the end-to-end test, the format and

@@ -11,6 +11,8 @@
 #include <QLabel>
 
 #include <csignal>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(status::Values)
@@ -33,7 +35,7 @@ Ctl_result run_ctl(Box_player& box, QStringList arguments, const std::function<v
     ctl.waitForStarted();
     if (script)
         script(ctl);
-    while (!ctl.waitForFinished(1))
+    while (ctl.state() != QProcess::NotRunning && !ctl.waitForFinished(1))
         box.play(20);
     return {ctl.exitCode(), QString::fromUtf8(ctl.readAllStandardOutput()),
             QString::fromUtf8(ctl.readAllStandardError())};
@@ -195,6 +197,17 @@ private slots:
             << apply << "\"Group B / Select\": \"In Gr6\"=\"Group B / Select\": \"In Gr3\"" << 5
             << "\"Group A / Select\" and \"Group B / Select\" are the same group";
         QTest::newRow("no acknowledgement") << apply << none << 6 << "the box did not acknowledge the settings frame";
+        QTest::newRow("two boxes, one not acknowledging")
+            << "apply FILE --port BOX --port SECOND" << none << 6 << "the box did not acknowledge the settings frame";
+        QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
+                                             << " " << 5 << "the file is empty";
+        QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
+        QTest::newRow("two settings differ") << "check FILE"
+                                             << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
+                                             << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"
+                                                "  Group B / 1/2 Mute: off in the file, on on the box\n";
+        QTest::newRow("check, bad file") << "check FILE"
+                                         << "\"HD_720p60\"=\"HD_720p61\"" << 5 << "cannot be";
         QTest::newRow("other values") << apply << none << 7 << "Group A / Select: In Gr1 (file: In Gr3)";
         QTest::newRow("errors reset") << "reset-errors" << none << 0 << none;
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
@@ -206,9 +219,10 @@ private slots:
         QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
     }
 
-    // Statuses 2 to 5 come before a byte is sent; otherwise one settings frame went out: the
-    // file's for apply, the box's own with the reset for reset-errors. The box answers as a
-    // status needs: silent for 3, ignoring the frame for 6, not applying it for 7.
+    // Statuses 2 to 5 come before a byte is sent, and check sends nothing; otherwise one settings
+    // frame went out: the file's for apply, to a SECOND box too, the box's own with the reset for
+    // reset-errors. The box answers as a status needs: silent for 3, ignoring the frame for 6, not
+    // applying it for 7; check's box has the file's settings.
     void outcomes()
     {
         QFETCH(QString, arguments);
@@ -226,17 +240,36 @@ private slots:
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
 
-        const bool reset = arguments == "reset-errors";
+        const bool reset = arguments == "reset-errors", check = arguments.startsWith("check");
         using Answer = Box_player::Answer;
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
-        Box_player box{reset ? box_430() : status_430(), answers.value(status, Answer::apply)};
-        const Ctl_result run = run_ctl(box, arguments.replace("FILE", path).split(' ', Qt::SkipEmptyParts));
+        Box_player box{reset || check ? box_430() : status_430(), answers.value(status, Answer::apply)},
+            second{status_430()};
+        arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
+        const bool two = arguments.contains("SECOND");
+        // The tool reads one line at a time: a box's next frame waits until the last was read,
+        // counted in raw mode (as the tool sets it, and restores on closing).
+        for (Box_player* player : {&box, &second}) {
+            termios raw{};
+            cfmakeraw(&raw);
+            tcsetattr(player->pty.slave(), TCSANOW, &raw);
+        }
+        const Ctl_result run =
+            run_ctl(box, arguments.replace("SECOND", second.pty.slave_path()).split(' ', Qt::SkipEmptyParts),
+                    [&](QProcess& ctl) {
+                        while (two && !ctl.waitForFinished(5))
+                            for (Box_player* player : {&box, &second})
+                                if (int unread = 0; ioctl(player->pty.slave(), FIONREAD, &unread) == 0 && unread == 0)
+                                    player->step();
+                    });
         QTEST(run.status, "status");
-        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY2((run.err + run.out).contains(message), qPrintable(run.err + run.out));
         Settings_values sent = box_430().settings;
         sent.crc_errors_reset = reset;
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
-        QCOMPARE(box.written, status >= 2 && status <= 5 ? QByteArray() : one_frame);
+        QCOMPARE(box.written, (status >= 2 && status <= 5) || check ? QByteArray() : one_frame);
+        QCOMPARE(second.written, two && status != 5 ? one_frame : QByteArray());
+        QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), two && status != 5);
     }
 
     void ports_by_their_identity_data()

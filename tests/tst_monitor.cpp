@@ -12,6 +12,7 @@
 #include <QNetworkReply>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <csignal>
 #include <unistd.h>
@@ -46,20 +47,38 @@ class Tst_monitor : public QObject
     QProcess monitor, server;
     QNetworkAccessManager network;
     const quint16 metrics_port = free_port(), server_port = free_port();
-    const QString absent = dir.filePath("absent");
+    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json");
 
-    Reply request(const QByteArray& verb, const QString& url)
+    Reply request(const QByteArray& verb, const QString& url, int wait_ms = 5000)
     {
         std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(QNetworkRequest(QUrl(url)), verb));
         QSignalSpy finished(reply.get(), &QNetworkReply::finished);
         if (!reply->isFinished())
-            finished.wait(5000);
+            finished.wait(wait_ms);
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     }
 
-    Reply metrics(const QByteArray& verb = "GET", const QString& path = "/metrics")
+    Reply metrics(const QByteArray& verb = "GET", const QString& path = "/metrics", int wait_ms = 5000)
     {
-        return request(verb, QStringLiteral("http://127.0.0.1:%1%2").arg(metrics_port).arg(path));
+        return request(verb, QStringLiteral("http://127.0.0.1:%1%2").arg(metrics_port).arg(path), wait_ms);
+    }
+
+    // `count` connections to /metrics's server, each sent `bytes`.
+    std::vector<std::unique_ptr<QTcpSocket>> connections(int count, const QByteArray& bytes)
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> all;
+        for (int i = 0; i < count; ++i) {
+            all.push_back(std::make_unique<QTcpSocket>());
+            all.back()->connectToHost(QHostAddress::LocalHost, metrics_port);
+            all.back()->write(bytes);
+        }
+        return all;
+    }
+
+    static bool all_closed(const std::vector<std::unique_ptr<QTcpSocket>>& sockets)
+    {
+        return std::all_of(sockets.begin(), sockets.end(),
+                           [](const auto& socket) { return socket->state() == QAbstractSocket::UnconnectedState; });
     }
 
     // The value the server gives for `expression`, or "none" for an empty result.
@@ -90,9 +109,13 @@ private slots:
             box_431.step();
         });
         line.start(20);
+        QProcess save; // the expected settings: the 430's as they are
+        save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
+        QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
-                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent});
+                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
+                       box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + absent});
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
         QVERIFY(config.open(QIODevice::WriteOnly));
@@ -152,6 +175,25 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "1", 5000);
     }
 
+    // The 430 matches its file, differs while a mute is on, matches again; the 431's file cannot
+    // be read, and the 431 is served all the while.
+    void settings_drift()
+    {
+        const QString port = QStringLiteral("{port=\"%1\"}").arg(box_430.pty.slave_path());
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
+        box_430.status.settings.mute = 0x02;
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "0", 5000);
+        QCOMPARE(query("tavolink_setting_differs{setting=\"Group A / 3/4 Mute\"}"), "1");
+        QCOMPARE(query("count(tavolink_setting_differs)"), "1");
+        box_430.status.settings.mute = 0;
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
+        QCOMPARE(query("tavolink_setting_differs"), "none");
+        QCOMPARE(query(QStringLiteral("tavolink_expected_settings_error{port=\"%1\"}").arg(box_431.pty.slave_path())),
+                 "1");
+        QCOMPARE(query("tavolink_expected_settings_error" + port), "0");
+        QCOMPARE(link_up(box_431), "1");
+    }
+
     void only_get_metrics_is_answered_data()
     {
         QTest::addColumn<QByteArray>("verb");
@@ -174,6 +216,26 @@ private slots:
         QCOMPARE(monitor.state(), QProcess::Running);
     }
 
+    // 32 connections held, half idle and half with a request sent half-way, hold up no scrape,
+    // and the server drops them; then 200 scrapes, 20 at a time, are all answered.
+    void no_client_holds_up_a_scrape()
+    {
+        auto idle = connections(16, ""), half_sent = connections(16, "GET /metrics HTTP/1.1\r\nHost: x\r\n");
+        QTRY_VERIFY(
+            std::all_of(half_sent.begin(), half_sent.end(), [](const auto& s) { return s->bytesToWrite() == 0; }));
+        QCOMPARE(metrics("GET", "/metrics", 2000).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(all_closed(idle) && all_closed(half_sent), 15000);
+        QCOMPARE(metrics("GET", "/metrics", 2000).status, 200);
+        int answered = 0;
+        for (int round = 0; round < 10; ++round) {
+            const auto scrapes = connections(20, "GET /metrics HTTP/1.0\r\n\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT(all_closed(scrapes), 10000);
+            for (const auto& scrape : scrapes)
+                answered += scrape->readAll().startsWith("HTTP/1.1 200 OK\r\n");
+        }
+        QCOMPARE(answered, 200);
+    }
+
     // Last: the run ends on SIGTERM; no box got a byte, the absent port is in the log, and
     // the event lines name their box.
     void nothing_is_sent_and_the_log_says_why()
@@ -185,14 +247,17 @@ private slots:
         box_430.step();
         box_431.step();
         QCOMPARE(box_430.written + box_431.written, QByteArray());
-        QVERIFY(monitor.readAllStandardError().contains(("cannot open " + absent).toUtf8()));
+        const QByteArray log = monitor.readAllStandardError();
+        QVERIFY(log.contains(("cannot open " + absent).toUtf8()) && log.contains(("cannot read " + absent).toUtf8()));
         QStringList events;
         for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
             if (!line.isEmpty())
                 events << QJsonDocument::fromJson(line)["event"].toString() + ' '
                         + QJsonDocument::fromJson(line)["port"].toString();
         const QString port = box_430.pty.slave_path();
-        QCOMPARE(events.filter(port), QStringList({"link up " + port, "link down " + port, "link up " + port}));
+        QCOMPARE(events.filter(port),
+                 QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
+                              "drift " + port, "changed " + port, "drift " + port}));
     }
 };
 

@@ -32,6 +32,8 @@ double leading_number(const QString& shown, int unit_length)
 
 constexpr int audio_group_count = 8;
 
+} // namespace
+
 // An empty label is no label: an adapter without a serial number has only its port.
 prometheus::Labels box_labels(const QString& port, const QString& serial)
 {
@@ -40,8 +42,6 @@ prometheus::Labels box_labels(const QString& port, const QString& serial)
         labels.emplace("serial", text(serial));
     return labels;
 }
-
-} // namespace
 
 Metric_families::Metric_families(prometheus::Registry& registry)
     : link_up(gauge(registry, "tavolink_link_up", "1 while good status frames arrive (one within 2 s), else 0."))
@@ -61,6 +61,12 @@ Metric_families::Metric_families(prometheus::Registry& registry)
     , hdmi_sample_rate(gauge(registry, "tavolink_hdmi_audio_sample_rate_hertz",
                              "Model 431: the HDMI input's audio sampling frequency; 0 when unknown."))
     , forced_format(gauge(registry, "tavolink_forced_format_enabled", "Model 430: 1 while an output format is forced."))
+    , settings_match(gauge(registry, "tavolink_settings_match",
+                           "Boxes under --expect: 1 while the box's settings match its file, 0 while any differs."))
+    , setting_differs(gauge(registry, "tavolink_setting_differs",
+                            "Boxes under --expect: 1 for each setting that differs from the file now."))
+    , expected_error(gauge(registry, "tavolink_expected_settings_error",
+                           "Boxes under --expect: 1 while the file cannot be read or does not fit the box's model."))
     , frames(counter(registry, "tavolink_status_frames_total", "Status frames that passed their check."))
     , frames_failed(counter(registry, "tavolink_frames_failed_total", "Frames that failed their check."))
     , reopens(counter(registry, "tavolink_port_reopens_total", "Times the port was opened again after it was lost."))

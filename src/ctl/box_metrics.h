@@ -17,9 +17,13 @@ struct Metric_families
     explicit Metric_families(prometheus::Registry& registry);
 
     prometheus::Family<prometheus::Gauge>&link_up, &last_frame, &box_info, &input_present, &input_format, &crc_error,
-        &crc_errors, &audio_group, &hdmi_channels, &hdmi_sample_rate, &forced_format;
+        &crc_errors, &audio_group, &hdmi_channels, &hdmi_sample_rate, &forced_format, &settings_match, &setting_differs,
+        &expected_error;
     prometheus::Family<prometheus::Counter>&frames, &frames_failed, &reopens;
 };
+
+// A box's own labels: its port as the user named it, and its adapter's serial number where it has one.
+prometheus::Labels box_labels(const QString& port, const QString& serial);
 
 // One series a box may or may not have: asking for it under other labels replaces it, so
 // that an info series never leaves its old labels behind.

@@ -1,4 +1,4 @@
-// tavolinkctl's one-shot commands: ports, status, save, apply, reset-errors.
+// tavolinkctl's one-shot commands: ports, status, save, apply, check, reset-errors.
 #include "commands.h"
 
 #include "box_link.h"
@@ -82,6 +82,41 @@ std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status:
     return Failure{exit_status::not_applied, QString()};
 }
 
+// Puts the checked file's settings on the box on `port`; prints a line when they are there.
+std::optional<Failure> apply_to(const QString& port, const settings_file::Contents& contents,
+                                const Command_options& options)
+{
+    Command_options one = options;
+    one.port = port;
+    Box_link link(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
+    Answer answer = first_status(link, one);
+    if (answer.failure)
+        return answer.failure;
+    const QString wrong = settings_file::model_fault(contents, options.file, answer.values.device_id, link.port_name());
+    if (!wrong.isEmpty())
+        return Failure{exit_status::bad_file, wrong};
+    const QByteArray frame = frame::build_settings_frame(contents.device_id, contents.values);
+    if (options.dry_run) {
+        const QString hex = QString::fromLatin1(frame.toHex(' '));
+        print_line(options.ports.size() > 1 ? link.port_name() + QStringLiteral(": ") + hex : hex);
+        return std::nullopt;
+    }
+    const auto applied = [&](const status::Values& v) {
+        return settings_file::differences(contents.device_id, contents.values, v.settings).empty();
+    };
+    std::optional<Failure> failure = exchange(link, frame, answer.values, applied);
+    if (failure && failure->status == exit_status::not_applied) {
+        QStringList named;
+        for (const auto& d : settings_file::differences(contents.device_id, contents.values, answer.values.settings))
+            named << QStringLiteral("%1: %2 (file: %3)").arg(d.setting, d.box, d.file);
+        failure->message = QStringLiteral("%1: the box reports other values: %2")
+                               .arg(link.port_name(), named.join(QStringLiteral("; ")));
+    }
+    if (!failure)
+        print_line(QStringLiteral("%1: %2 applied").arg(link.port_name(), options.file));
+    return failure;
+}
+
 } // namespace
 
 int list_ports(const Command_options& options)
@@ -156,43 +191,49 @@ int save_settings(const Command_options& options)
 
 int apply_settings(const Command_options& options)
 {
-    QFile file(options.file);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(
-            {exit_status::bad_file, QStringLiteral("cannot read %1: %2").arg(options.file, file.errorString())});
-    const settings_file::Contents contents = settings_file::read(file.readAll());
+    const settings_file::Contents contents = settings_file::load(options.file);
     if (!contents.faults.isEmpty())
-        return fail({exit_status::bad_file,
-                     options.file + QStringLiteral(": ") + contents.faults.join('\n' + options.file + ": ")});
+        return fail({exit_status::bad_file, contents.faults.join('\n')});
+    int worst = exit_status::done;
+    for (const QString& port : options.ports.isEmpty() ? QStringList{options.port} : options.ports)
+        if (const std::optional<Failure> failure = apply_to(port, contents, options))
+            worst = std::max(worst, fail(*failure));
+    return worst;
+}
 
-    Box_link link(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
-    Answer answer = first_status(link, options);
+int check_settings(const Command_options& options)
+{
+    const settings_file::Contents contents = settings_file::load(options.file);
+    if (!contents.faults.isEmpty())
+        return fail({exit_status::bad_file, contents.faults.join('\n')});
+    Box_link link(Box_link::Mode::listen);
+    const Answer answer = first_status(link, options);
     if (answer.failure)
         return fail(*answer.failure);
-    if (answer.values.device_id != contents.device_id)
-        return fail({exit_status::bad_file,
-                     QStringLiteral("%1 is for a %2; the box on %3 is a %4")
-                         .arg(options.file, status_texts::model(contents.device_id), link.port_name(),
-                              status_texts::model(answer.values.device_id))});
-    const QByteArray frame = frame::build_settings_frame(contents.device_id, contents.values);
-    if (options.dry_run) {
-        print_line(QString::fromLatin1(frame.toHex(' ')));
-        return exit_status::done;
+    const uint16_t model = answer.values.device_id;
+    const QString wrong = settings_file::model_fault(contents, options.file, model, link.port_name());
+    if (!wrong.isEmpty())
+        return fail({exit_status::bad_file, wrong});
+    const auto differ = settings_file::differences(model, contents.values, answer.values.settings);
+    if (options.json) {
+        QJsonArray array;
+        for (const settings_file::Difference& d : differ)
+            array.append(QJsonObject{{QStringLiteral("setting"), d.setting},
+                                     {QStringLiteral("file"), d.file},
+                                     {QStringLiteral("box"), d.box}});
+        print_json(QJsonDocument(QJsonObject{{QStringLiteral("port"), link.port_name()},
+                                             {QStringLiteral("file"), options.file},
+                                             {QStringLiteral("model"), status_texts::model(model)},
+                                             {QStringLiteral("match"), differ.empty()},
+                                             {QStringLiteral("differences"), array}}));
+    } else {
+        print_line(QStringLiteral("%1: the box's settings %2 %3")
+                       .arg(link.port_name(), differ.empty() ? QStringLiteral("match") : QStringLiteral("differ from"),
+                            options.file));
+        for (const settings_file::Difference& d : differ)
+            print_line(QStringLiteral("  %1: %2 in the file, %3 on the box").arg(d.setting, d.file, d.box));
     }
-    const auto applied = [&](const status::Values& v) {
-        return settings_file::differences(contents.device_id, contents.values, v.settings).isEmpty();
-    };
-    std::optional<Failure> failure = exchange(link, frame, answer.values, applied);
-    if (failure && failure->status == exit_status::not_applied)
-        failure->message =
-            QStringLiteral("%1: the box reports other values: %2")
-                .arg(link.port_name(),
-                     settings_file::differences(contents.device_id, contents.values, answer.values.settings)
-                         .join(QStringLiteral("; ")));
-    if (failure)
-        return fail(*failure);
-    print_line(QStringLiteral("%1: %2 applied").arg(link.port_name(), options.file));
-    return exit_status::done;
+    return differ.empty() ? exit_status::done : exit_status::settings_differ;
 }
 
 int reset_errors(const Command_options& options)

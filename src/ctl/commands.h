@@ -9,16 +9,18 @@
 struct Command_options
 {
     QString port;          // --port, empty for the one listed port
-    QStringList ports;     // monitor: every --port, one a box
+    QStringList ports;     // apply and monitor: every --port, one a box
+    QStringList expect;    // monitor: every --expect, as PORT=FILE
     QString listen;        // monitor: --listen
     int timeout_ms = 3000; // --timeout: how long to wait for the first status frame
     bool json = false;     // --json
     bool dry_run = false;  // --dry-run
-    QString file;          // save and apply
+    QString file;          // save, apply and check
 };
 
 int list_ports(const Command_options& options);
 int show_status(const Command_options& options);
 int save_settings(const Command_options& options);
 int apply_settings(const Command_options& options);
+int check_settings(const Command_options& options);
 int reset_errors(const Command_options& options);

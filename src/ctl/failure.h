@@ -13,6 +13,7 @@ constexpr int bad_file = 5;         // the settings file is unreadable, malforme
 constexpr int not_acknowledged = 6; // the box did not acknowledge the settings frame
 constexpr int not_applied = 7;      // the box reports other values than those sent
 constexpr int listen = 8;           // monitor cannot listen on its address
+constexpr int settings_differ = 9;  // check: the box's settings are not the file's
 } // namespace exit_status
 
 struct Failure

@@ -22,11 +22,14 @@ const char* const description =
     "  status               print the first status frame that passes its check, as the window shows it\n"
     "  watch                print one line per event until SIGINT or SIGTERM; sends nothing\n"
     "  save FILE            save the box's settings to FILE\n"
-    "  apply FILE           check FILE, send its settings in one frame and wait until the box reports them\n"
+    "  apply FILE           check FILE, send its settings in one frame and wait until the box reports them;\n"
+    "                       with several --port, to each box in turn\n"
+    "  check FILE           compare the box's settings with FILE and print those that differ; sends nothing\n"
     "  reset-errors         clear the model-430 box's CRC error count, as Reset Errors does\n"
     "\n"
     "Exit status: 0 done, 2 usage, 3 no status frame in time, 4 the port cannot be opened,\n"
-    "5 bad settings file, 6 not acknowledged, 7 not applied, 8 monitor cannot listen.";
+    "5 bad settings file, 6 not acknowledged, 7 not applied, 8 monitor cannot listen,\n"
+    "9 check: the settings differ. apply to several boxes exits with the highest status of any.";
 
 struct Command
 {
@@ -58,6 +61,7 @@ const std::map<QString, Command> commands = {
     {QStringLiteral("monitor"), {monitor, false, true}},
     {QStringLiteral("save"), {save_settings, true, false}},
     {QStringLiteral("apply"), {apply_settings, true, false}},
+    {QStringLiteral("check"), {check_settings, true, true}},
     {QStringLiteral("reset-errors"), {reset_errors, false, false}},
 };
 
@@ -83,11 +87,16 @@ int main(int argc, char** argv)
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("The port: a listed name such as ttyUSB0, or any path. Without it, "
-                                                 "the one port the system lists. monitor: once for each box."),
+                                                 "the one port the system lists. apply and monitor: once for "
+                                                 "each box."),
                                   QStringLiteral("NAME|PATH"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("ports, status, watch: print JSON. monitor: print watch's JSON "
-                                                 "lines, each with its port."));
+                                  QStringLiteral("ports, status, watch, check: print JSON. monitor: print watch's "
+                                                 "JSON lines and drift events, each with its port."));
+    const QCommandLineOption expect(QStringLiteral("expect"),
+                                    QStringLiteral("monitor: compare the box on PORT (one that --port names) with "
+                                                   "the settings FILE, as check does; once for each such box."),
+                                    QStringLiteral("PORT=FILE"));
     const QCommandLineOption listen(QStringLiteral("listen"),
                                     QStringLiteral("monitor: the address and port to serve /metrics on (default "
                                                    "127.0.0.1:9430)."),
@@ -97,10 +106,10 @@ int main(int argc, char** argv)
                                      QStringLiteral("SECONDS"), QStringLiteral("3"));
     const QCommandLineOption dry_run(QStringLiteral("dry-run"),
                                      QStringLiteral("apply: check, print the frame in hex and send nothing."));
-    parser.addOptions({port, json, timeout, dry_run, listen});
+    parser.addOptions({port, json, timeout, dry_run, listen, expect});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, status, watch, monitor, save, apply or reset-errors."));
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("save and apply: the settings file."),
+                                 QStringLiteral("ports, status, watch, monitor, save, apply, check or reset-errors."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("save, apply and check: the settings file."),
                                  QStringLiteral("[FILE]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -121,23 +130,36 @@ int main(int argc, char** argv)
         return usage(command.takes_file ? QStringLiteral("%1 takes one FILE").arg(arguments.first())
                                         : QStringLiteral("%1 takes no argument").arg(arguments.first()));
     if (parser.isSet(json) && !command.takes_json)
-        return usage(QStringLiteral("--json is for ports, status, watch and monitor"));
+        return usage(QStringLiteral("--json is for ports, status, watch, check and monitor"));
     if (parser.isSet(dry_run) && arguments.first() != QLatin1String("apply"))
         return usage(QStringLiteral("--dry-run is for apply"));
     const bool is_monitor = arguments.first() == QLatin1String("monitor");
     if (parser.isSet(listen) && !is_monitor)
         return usage(QStringLiteral("--listen is for monitor"));
+    if (parser.isSet(expect) && !is_monitor)
+        return usage(QStringLiteral("--expect is for monitor"));
+    const bool many = is_monitor || arguments.first() == QLatin1String("apply");
     QStringList ports = parser.values(port);
     if (is_monitor && ports.isEmpty())
         return usage(QStringLiteral("monitor takes one --port for each box"));
-    if (is_monitor && ports.removeDuplicates() > 0)
-        return usage(QStringLiteral("monitor takes each --port once"));
-    if (!is_monitor && ports.size() > 1)
-        return usage(QStringLiteral("only monitor takes more than one --port"));
+    if (many && ports.removeDuplicates() > 0)
+        return usage(QStringLiteral("%1 takes each --port once").arg(arguments.first()));
+    if (!many && ports.size() > 1)
+        return usage(QStringLiteral("only apply and monitor take more than one --port"));
+    QStringList expected_ports;
+    for (const QString& pair : parser.values(expect)) {
+        const QString named = pair.section('=', 0, 0);
+        if (!pair.contains('=') || pair.section('=', 1).isEmpty() || !ports.contains(named))
+            return usage(QStringLiteral("--expect takes PORT=FILE, PORT as a --port names it: '%1'").arg(pair));
+        if (expected_ports.contains(named))
+            return usage(QStringLiteral("--expect names %1 twice").arg(named));
+        expected_ports << named;
+    }
 
     Command_options options;
     options.port = parser.value(port);
     options.ports = ports;
+    options.expect = parser.values(expect);
     options.listen = parser.value(listen);
     options.json = parser.isSet(json);
     options.dry_run = parser.isSet(dry_run);

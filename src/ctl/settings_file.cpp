@@ -6,6 +6,7 @@
 #include "status_texts.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -115,12 +116,34 @@ Contents read(const QByteArray& bytes)
     return contents;
 }
 
-QStringList differences(uint16_t device_id, const Settings_values& file, const Settings_values& box)
+Contents load(const QString& path)
 {
-    QStringList out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        Contents unread;
+        unread.faults << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return unread;
+    }
+    Contents contents = read(file.readAll());
+    for (QString& fault : contents.faults)
+        fault.prepend(path + QStringLiteral(": "));
+    return contents;
+}
+
+QString model_fault(const Contents& contents, const QString& path, uint16_t device_id, const QString& port)
+{
+    if (device_id == contents.device_id)
+        return QString();
+    return QStringLiteral("%1 is for a %2; the box on %3 is a %4")
+        .arg(path, status_texts::model(contents.device_id), port, status_texts::model(device_id));
+}
+
+std::vector<Difference> differences(uint16_t device_id, const Settings_values& file, const Settings_values& box)
+{
+    std::vector<Difference> out;
     for (const Setting_name& setting : setting_names(device_id))
         if (setting.index(file) != setting.index(box))
-            out << QStringLiteral("%1: %2 (file: %3)").arg(setting.name(), setting.text(box), setting.text(file));
+            out.push_back({setting.name(), setting.text(file), setting.text(box)});
     return out;
 }
 

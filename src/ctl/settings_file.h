@@ -10,6 +10,8 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <vector>
+
 namespace settings_file {
 
 // The file for the settings a status frame reports.
@@ -25,8 +27,19 @@ struct Contents
 };
 
 Contents read(const QByteArray& bytes);
+// The file at `path`, read and checked; each fault names the file.
+Contents load(const QString& path);
 
-// The settings the box reports other than the file's: "name: the box's text (file: text)".
-QStringList differences(uint16_t device_id, const Settings_values& file, const Settings_values& box);
+// Why the file at `path` does not fit a box of model `device_id`; empty when it does.
+QString model_fault(const Contents& contents, const QString& path, uint16_t device_id, const QString& port);
+
+// A setting the box reports otherwise than the file, both in the window's words.
+struct Difference
+{
+    QString setting, file, box;
+};
+
+// In the window's order.
+std::vector<Difference> differences(uint16_t device_id, const Settings_values& file, const Settings_values& box);
 
 } // namespace settings_file
