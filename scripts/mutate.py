@@ -305,7 +305,7 @@ BLIND_MUTANTS = [
        "{0x10, 0x11, 0x21, 0x30}")]),
 
     ("both windows select 57600 in the baud-rate box and open the port at 57600 baud instead of 115200",
-     [("src/window_common/port_list.cpp",
+     [("src/link/box_line.h",
        r"line_rate = 115200;",
        "line_rate = 57600;")]),
 

@@ -9,7 +9,6 @@
 #include "status_texts.h"
 #include "status_view.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -25,17 +24,6 @@ int fail(const Failure& failure)
 {
     complain(failure.message);
     return failure.status;
-}
-
-// The /dev/serial/by-id link that leads to `port`, where there is one.
-QString by_id_link(const QSerialPortInfo& port)
-{
-    const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
-    const QDir links(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : links.entryInfoList(QDir::Files | QDir::System))
-        if (!device.isEmpty() && link.canonicalFilePath() == device)
-            return link.absoluteFilePath();
-    return QString();
 }
 
 QString hex_id(bool present, quint16 id)
@@ -97,7 +85,7 @@ int list_ports(const Command_options& options)
             {QStringLiteral("vendor_id"), hex_id(port.hasVendorIdentifier(), port.vendorIdentifier())},
             {QStringLiteral("product_id"), hex_id(port.hasProductIdentifier(), port.productIdentifier())},
             {QStringLiteral("serial_number"), port.serialNumber()},
-            {QStringLiteral("by_id"), by_id_link(port)},
+            {QStringLiteral("by_id"), udev_link(QStringLiteral("/dev/serial/by-id"), port)},
         };
         array.append(object);
         lines << port.portName();
