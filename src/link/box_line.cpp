@@ -69,8 +69,10 @@ bool Box_line::open_at(const QString& location)
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
         return false;
-    if (batch.interval() > 0)
+    if (batch.interval() > 0) {
+        port.setReadBufferSize(1);
         batch.start();
+    }
     return true;
 }
 
@@ -122,10 +124,22 @@ void Box_line::set_baud_rate(int new_rate)
         port.setBaudRate(rate);
 }
 
+// In batches, Qt's own reading stops once its buffer holds one byte, so that the line does
+// not wake up for every frame; each batch then takes everything waiting in one read.
 void Box_line::read()
 {
-    if (port.bytesAvailable() > 0)
+    if (batch.interval() <= 0) {
         emit received(port.readAll());
+        return;
+    }
+    QByteArray bytes = port.read(port.bytesAvailable());
+    port.setReadBufferSize(0);
+    port.waitForReadyRead(0);
+    bytes += port.read(port.bytesAvailable());
+    if (port.isOpen())
+        port.setReadBufferSize(1);
+    if (!bytes.isEmpty())
+        emit received(bytes);
 }
 
 // A vanished device (adapter unplugged, line hung up) reports the same error on every pass
@@ -135,7 +149,9 @@ void Box_line::port_error(QSerialPort::SerialPortError error)
     if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !port.isOpen())
         return;
     const QString reason = port.errorString();
-    read();
+    const QByteArray last = port.read(port.bytesAvailable());
+    if (!last.isEmpty())
+        emit received(last);
     batch.stop();
     port.close();
     looking = true;

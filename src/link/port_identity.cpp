@@ -54,12 +54,14 @@ Port_identity Port_identity::from_text(const QString& text)
 
 QString udev_link(const QString& dir, const QSerialPortInfo& port)
 {
+    // udev links name the port's own node; a link through other links is followed to the end.
     const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
-    if (device.isEmpty())
-        return QString();
     const auto links = QDir(dir).entryInfoList(QDir::Files | QDir::System);
     for (const QFileInfo& link : links)
-        if (link.canonicalFilePath() == device)
+        if (link.symLinkTarget() == port.systemLocation())
+            return link.absoluteFilePath();
+    for (const QFileInfo& link : links)
+        if (!device.isEmpty() && link.canonicalFilePath() == device)
             return link.absoluteFilePath();
     return QString();
 }
