@@ -198,6 +198,7 @@ private slots:
         QTest::newRow("other values") << apply << none << 7 << "Group A / Select: In Gr1 (file: In Gr3)";
         QTest::newRow("errors reset") << "reset-errors" << none << 0 << none;
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
+        QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
@@ -230,6 +231,8 @@ private slots:
         using Answer = Box_player::Answer;
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
         Box_player box{reset ? box_430() : status_430(), answers.value(status, Answer::apply)};
+        if (message == "FLAG")
+            box.answer = Answer::errors_go_on, message.clear();
         const Ctl_result run = run_ctl(box, arguments.replace("FILE", path).split(' ', Qt::SkipEmptyParts));
         QTEST(run.status, "status");
         QVERIFY2(run.err.contains(message), qPrintable(run.err));

@@ -95,9 +95,20 @@ Failure Box_link::no_status(int ms) const
                        .arg(frames_failed)};
 }
 
+// What came before is taken first: an acknowledgement already on its way answers something else.
 void Box_link::send(const QByteArray& frame)
 {
+    line.take_waiting();
+    frames_before_send = frames_seen + (assembler.in_frame() ? 1 : 0);
     line.write(frame);
+}
+
+bool Box_link::full_length() const
+{
+    const int length = assembler.payload_length();
+    return values.device_id == frame::device_id_430 ? length == status::m430::size
+        : values.device_id == frame::device_id_431  ? length == status::m431::size
+                                                    : false;
 }
 
 void Box_link::read(const QByteArray& bytes)
@@ -105,6 +116,7 @@ void Box_link::read(const QByteArray& bytes)
     bytes_received += static_cast<quint64>(bytes.size());
     for (const char byte : bytes) {
         const frame::Assembler::Result result = assembler.push(static_cast<uint8_t>(byte));
+        frames_seen += result != frame::Assembler::Result::pending;
         if (result == frame::Assembler::Result::frame_ok) {
             status::decode(assembler.payload(), values);
             emit status_frame(values, shows_something_new());

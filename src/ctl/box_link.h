@@ -49,6 +49,12 @@ public:
 
     bool is_open() const { return line.is_open(); }
 
+    // The last good frame began after the last send(), so it may answer it.
+    bool answers_send() const { return frames_seen > frames_before_send; }
+
+    // The last good frame is as long as its model's status frame.
+    bool full_length() const;
+
     quint64 bytes_received = 0;
     quint64 frames_failed = 0;
     Box_line line;
@@ -65,6 +71,7 @@ private:
     bool shows_something_new();
 
     frame::Assembler assembler;
+    quint64 frames_seen = 0, frames_before_send = 0;
     status::Values values;
     uint8_t shown[frame::payload_buffer_size] = {};
     uint8_t shown_length = 0;

@@ -58,6 +58,9 @@ public:
     // Only a line that talks writes anything.
     void write(const QByteArray& bytes);
 
+    // Hands on at once what has arrived, rather than at the next batch.
+    void take_waiting() { read(); }
+
     // Writes out what write() has handed to the port so far.
     void flush() { port.flush(); }
 
