@@ -91,7 +91,7 @@ MUTANTS = [
     ("an adapter of the same make taken for the lost one",
      [("src/link/port_identity.cpp", r"serial_number == other\.serial_number && vendor_id", "vendor_id")]),
     ("stored adapter not looked for at start",
-     [("src/window_common/port_list.cpp", r"if \(adapter\.has_serial_number\(\)\) \{", "if (false) {")]),
+     [("src/window_common/port_list.cpp", r"if \(adapter\.has_serial_number\(\) \|\| !adapter\.socket\.isEmpty\(\)\) \{", "if (false) {")]),
     ("lost port never looked for", [("src/link/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
     ("rate entry 12 taken on every platform", [("src/window_common/port_list.cpp", r"int entry = combo->findData\(line_rate\);", "int entry = -1;")]),
     # Store and hand-over
@@ -305,7 +305,7 @@ BLIND_MUTANTS = [
        "{0x10, 0x11, 0x21, 0x30}")]),
 
     ("both windows select 57600 in the baud-rate box and open the port at 57600 baud instead of 115200",
-     [("src/window_common/port_list.cpp",
+     [("src/link/box_line.h",
        r"line_rate = 115200;",
        "line_rate = 57600;")]),
 

@@ -211,6 +211,7 @@ private slots:
         QTest::newRow("other values") << apply << none << 7 << "Group A / Select: In Gr1 (file: In Gr3)";
         QTest::newRow("errors reset") << "reset-errors" << none << 0 << none;
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
+        QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
@@ -245,6 +246,8 @@ private slots:
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
         Box_player box{reset || check ? box_430() : status_430(), answers.value(status, Answer::apply)},
             second{status_430()};
+        if (message == "FLAG")
+            box.answer = Answer::errors_go_on, message.clear();
         arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
         const bool two = arguments.contains("SECOND");
         // The tool reads one line at a time: a box's next frame waits until the last was read,
@@ -275,8 +278,13 @@ private slots:
     void ports_by_their_identity_data()
     {
         QTest::addColumn<QString>("serial_number");
-        QTest::newRow("serial number") << "A10KDF2E";
-        QTest::newRow("no serial number") << "";
+        QTest::addColumn<QString>("command");
+        QTest::newRow("serial number") << "A10KDF2E"
+                                       << "watch";
+        QTest::newRow("no serial number") << ""
+                                          << "watch";
+        QTest::newRow("monitor from /, named before it is plugged") << ""
+                                                                    << "monitor";
     }
 
     // `ports` lists the adapter on ttyUSB0 with its USB attributes. Pulled, it comes back as
@@ -286,10 +294,11 @@ private slots:
     {
         REQUIRE_STAND_IN_PORTS();
         QFETCH(QString, serial_number);
-        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART"};
+        QFETCH(QString, command);
+        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART", {}};
         Box_player pulled{status_430()}, back{status_430()};
         QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
-                && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller"}));
+                && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller", {}}));
         const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
         const QString by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial_number + "-if00-port0";
         QCOMPARE(ports.out.trimmed(),
@@ -299,21 +308,35 @@ private slots:
                          R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
                          R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
                      .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
-        const Ctl_result run = run_ctl(back, {"watch", "--port", "ttyUSB0"}, [&](QProcess& ctl) {
-            pulled.play(1200);
-            pulled.pty.close_master();
+        const bool named_first = command == "monitor";
+        if (named_first) {
             stand_in_ports::unplug(0);
-            back.play(300);
-            QVERIFY(stand_in_ports::place(1, back.pty.slave_path()) && stand_in_ports::describe(1, adapter));
-            back.play(1500);
+            QDir::setCurrent("/");
+        }
+        const QStringList arguments = {command, "--port", "ttyUSB0", "--listen", "127.0.0.1:0", "--json"};
+        const Ctl_result run = run_ctl(back, arguments.mid(0, named_first ? 6 : 3), [&](QProcess& ctl) {
+            ctl.setReadChannel(QProcess::StandardError);
+            if (named_first) // it said it will try again
+                QVERIFY(ctl.waitForReadyRead(5000));
+            if (!named_first) {
+                pulled.play(1200);
+                pulled.pty.close_master();
+                stand_in_ports::unplug(0);
+                back.play(300);
+                QVERIFY(stand_in_ports::place(1, back.pty.slave_path()) && stand_in_ports::describe(1, adapter));
+                back.play(1500);
+            }
             QVERIFY(stand_in_ports::place(0, back.pty.slave_path()) && stand_in_ports::describe(0, adapter));
             back.play(1500);
             ::kill(static_cast<pid_t>(ctl.processId()), SIGTERM);
         });
         QCOMPARE(QList<int>({ports.status, run.status}), QList<int>({0, 0}));
-        QVERIFY2(run.out.contains(" port lost: ttyUSB0"), qPrintable(run.out));
-        QCOMPARE(run.out.count(" port back: "), 1);
-        QVERIFY(run.out.contains(serial_number.isEmpty() ? " port back: ttyUSB0" : " port back: ttyUSB1"));
+        QVERIFY2(named_first || run.out.contains(" port lost: ttyUSB0"), qPrintable(run.out));
+        QCOMPARE(run.out.count("port back"), 1);
+        QVERIFY(run.out.contains(named_first ? R"("event":"link up")" : " link up"));
+        QVERIFY(run.out.contains(named_first                   ? R"("event":"port back","port":"ttyUSB0")"
+                                     : serial_number.isEmpty() ? " port back: ttyUSB0"
+                                                               : " port back: ttyUSB1"));
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }

@@ -114,70 +114,116 @@ private slots:
         QCOMPARE(settings_in(sent[0]).crc_errors_reset, uint8_t(0));
     }
 
-    void pulled_adapter_comes_back_by_itself_data()
+    void adapter_is_found_again_data()
     {
         QTest::addColumn<QString>("serial_number");
+        QTest::addColumn<QString>("port"); // as --port names it; empty for the stored port
+        QTest::addColumn<QString>("twin"); // the other port's serial number
+        QTest::addColumn<bool>("refused"); // the first try to open it again fails
         QTest::addColumn<QString>("back_as");
+        const QString link = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KDF2E-if00-port0";
         QTest::newRow("by its serial number, under another name") << "A10KDF2E"
-                                                                  << "ttyUSB1";
-        QTest::newRow("without one, by its name") << ""
-                                                  << "ttyUSB0";
+                                                                  << ""
+                                                                  << "" << false << "ttyUSB1";
+        QTest::newRow("without one, in its socket") << ""
+                                                    << ""
+                                                    << "" << false << "ttyUSB0";
+        QTest::newRow("a twin, in its socket") << "A10KDF2E"
+                                               << ""
+                                               << "A10KDF2E" << false << "ttyUSB0";
+        QTest::newRow("refused once, then open") << "A10KDF2E"
+                                                 << ""
+                                                 << "" << true << "ttyUSB1";
+        QTest::newRow("by its by-id link") << "A10KDF2E" << link << "" << false << link;
+        QTest::newRow("named before it is plugged") << ""
+                                                    << "ttyUSB0"
+                                                    << "" << false << "ttyUSB0";
     }
 
-    // Pulled from ttyUSB0, the adapter shows up as ttyUSB1, then as ttyUSB0 again. Only the
-    // same adapter is taken: by its serial number under any name, else by its name.
-    void pulled_adapter_comes_back_by_itself()
+    // Pulled from ttyUSB0 (or never there, named at start from another directory), the
+    // adapter shows up as ttyUSB1, then as ttyUSB0. Only the same adapter is taken, and its
+    // name is reported on the first success: in the log, the port list and the store.
+    void adapter_is_found_again()
     {
         REQUIRE_STAND_IN_PORTS();
         QFETCH(QString, serial_number);
+        QFETCH(QString, port);
+        QFETCH(QString, twin);
+        QFETCH(bool, refused);
         QFETCH(QString, back_as);
-        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART"};
-        QVERIFY(stand_in_ports::describe(0, adapter));
-        Rig rig(Rig::Lines::listed);
-        rig.link_up();
-        Log_capture log;
-        rig.box[0].unplug();
-        QTest::qWait(100);
-        QCOMPARE(log.lines.filter("serial port lost:").size(), 1);
-        QCOMPARE(QSerialPortInfo::availablePorts().size(), 1); // what a Rescan would list
+        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART", {}};
         stand_in_ports::Usb_adapter other = adapter;
-        other.serial_number = "OTHER";
-        Box_end elsewhere(1); // another adapter of the same make is never taken
+        other.serial_number = twin.isEmpty() ? "OTHER" : twin;
+        const bool named_first = port == "ttyUSB0";
+        QDir::setCurrent("/");
+        Box_end box(0), elsewhere(1);
+        if (named_first)
+            stand_in_ports::unplug(0);
+        QVERIFY(named_first || stand_in_ports::describe(0, adapter));
         QVERIFY(stand_in_ports::describe(1, other));
-        rig.probe.tick();
-        QCOMPARE(log.lines.filter("serial port").size(), 1); // failed tries stay silent
+        Log_capture log;
+        auto window = std::make_unique<MainWindow>(nullptr, port);
+        MainWindow_probe probe{*window};
+        probe.link_timer().stop();
+        if (!named_first) {
+            box.unplug();
+            QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
+        }
+        probe.tick(); // another adapter of the same make is never taken
+        QCOMPARE(log.lines.filter("serial port back").size(), 0);
 
         std::unique_ptr<Box_end> back;
         for (int index : {1, 0}) {
             back = std::make_unique<Box_end>(index);
             QVERIFY(stand_in_ports::describe(index, adapter));
-            rig.probe.tick();
-            if (stand_in_ports::name(index) == back_as)
+            if (refused && stand_in_ports::place(index, "/")) {
+                probe.tick();
+                QVERIFY(stand_in_ports::place(index, back->path()));
+            }
+            probe.tick();
+            if (log.lines.filter("serial port back").size() > 0)
                 break;
+            stand_in_ports::describe(index, other);
         }
         QCOMPARE(log.lines.filter("serial port back:"), QStringList{"serial port back: " + back_as});
-        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), back_as);
+        QCOMPARE(window->findChild<QComboBox*>("comboBox_SerialPort")->currentText(), back_as);
         back->send(status_430());
-        rig.probe.tick();
-        rig.mute_12()->click();
+        probe.tick();
+        window->findChild<QCheckBox*>("checkBox_mute_12")->click();
         QCOMPARE(back->frames().size(), 1);
+        window.reset();
+        if (port.isEmpty() && twin.isEmpty()) {
+            QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter").toString(),
+                     serial_number.isEmpty() ? "ttyUSB0 @ " + stand_in_ports::socket(0) : "0403:6001:" + serial_number);
+        }
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }
 
-    // Two adapters trade places between runs: the window opens the one it had.
+    void stored_adapter_is_found_under_another_name_data()
+    {
+        QTest::addColumn<QString>("second");
+        QTest::newRow("by its serial number") << "SECOND2";
+        QTest::newRow("a twin, by its socket") << "FIRST01";
+    }
+
+    // Two adapters trade places between runs, each in its own socket, or twins enumerate the
+    // other way round: the window opens the one it had.
     void stored_adapter_is_found_under_another_name()
     {
         REQUIRE_STAND_IN_PORTS();
-        const stand_in_ports::Usb_adapter first{0x0403, 0x6001, "FIRST01", "FTDI", "FT232R USB UART"};
-        const stand_in_ports::Usb_adapter second{0x067b, 0x2303, "SECOND2", "Prolific", "PL2303"};
+        QFETCH(QString, second);
+        const QString a = stand_in_ports::socket(0), b = stand_in_ports::socket(1);
+        stand_in_ports::Usb_adapter first{0x0403, 0x6001, "FIRST01", "FTDI", "FT232R USB UART", a};
+        stand_in_ports::Usb_adapter other{0x0403, 0x6001, second, "FTDI", "FT232R USB UART", b};
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
-        QVERIFY(stand_in_ports::describe(0, first) && stand_in_ports::describe(1, second));
+        QVERIFY(stand_in_ports::describe(0, first) && stand_in_ports::describe(1, other));
         {
             MainWindow chose_second;
         }
-        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter"), QVariant("067b:2303:SECOND2"));
-        QVERIFY(stand_in_ports::describe(0, second) && stand_in_ports::describe(1, first));
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter"),
+                 QVariant(second == "SECOND2" ? "0403:6001:SECOND2" : "0403:6001:FIRST01 @ " + b));
+        QVERIFY(stand_in_ports::describe(0, other) && stand_in_ports::describe(1, first));
         Rig rig(Rig::Lines::listed);
         QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), QString("ttyUSB0"));
         rig.link_up();

@@ -6,26 +6,13 @@
 #include <QFile>
 #include <QSerialPortInfo>
 
-#include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr int line_rate = 115200;
-
-// At the line's full rate a frame arrives every 3.5 ms, and waking up for each costs more
-// than reading it: the line is read every `read_ms` instead. Qt's own reading stops once
-// its buffer holds this one byte, so that the reads here get everything else.
+// At the line's full rate a frame arrives every 3.5 ms, and handling each as it comes costs
+// more than handling them together: what arrived is taken every `read_ms` instead.
 constexpr int read_ms = 50;
-constexpr qint64 qt_buffer_bytes = 1;
-
-bool hung_up(int fd)
-{
-    pollfd entry{fd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL));
-}
 
 // The status frame's own running bytes (status word, reserved): they change without
 // anything shown changing.
@@ -53,12 +40,10 @@ QString lock_holder(const QString& location)
 } // namespace
 
 Box_link::Box_link(Mode mode)
-    : mode(mode)
+    : line(mode, read_ms)
 {
-    connect(&port, &QSerialPort::errorOccurred, this, &Box_link::error);
-    port.setReadBufferSize(qt_buffer_bytes);
-    reader.setInterval(read_ms);
-    connect(&reader, &QTimer::timeout, this, &Box_link::read);
+    connect(&line, &Box_line::received, this, &Box_link::read);
+    connect(&line, &Box_line::lost, this, &Box_link::port_lost);
 }
 
 std::optional<Failure> Box_link::open(const QString& requested)
@@ -74,40 +59,15 @@ std::optional<Failure> Box_link::open(const QString& requested)
                        QStringLiteral("the system lists %1 serial ports (%2); choose one with --port")
                            .arg(ports.size())
                            .arg(names.join(QStringLiteral(", ")))};
-    for (const QSerialPortInfo& info : ports) {
-        if (requested.isEmpty() || info.portName() == requested || info.systemLocation() == requested) {
-            identity = identity_of(info);
-            location = info.systemLocation();
-            listed = true;
-        }
-    }
-    if (!listed) {
-        identity.name = requested;
-        location = requested;
-    }
-    if (open_port(location))
+    if (line.open(requested.isEmpty() ? ports.first().portName() : requested))
         return std::nullopt;
-    QString reason = port.errorString();
-    const QString holder = lock_holder(location);
+    QString reason = line.error_string();
+    const QString holder = lock_holder(line.location());
     if (!holder.isEmpty())
         reason += QStringLiteral("; %1 holds it").arg(holder);
-    else if (port.error() == QSerialPort::PermissionError)
+    else if (line.error() == QSerialPort::PermissionError)
         reason += QStringLiteral("; another program may hold it, or you may lack the right to it");
-    return Failure{exit_status::port, QStringLiteral("cannot open %1: %2").arg(identity.name, reason)};
-}
-
-bool Box_link::open_port(const QString& where)
-{
-    port.setPortName(where);
-    port.setBaudRate(line_rate);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
-        return false;
-    reader.start();
-    return true;
+    return Failure{exit_status::port, QStringLiteral("cannot open %1: %2").arg(port_name(), reason)};
 }
 
 bool Box_link::wait_for(int ms, const std::function<bool(const status::Values&)>& wanted)
@@ -135,48 +95,36 @@ Failure Box_link::no_status(int ms) const
                        .arg(frames_failed)};
 }
 
+// What came before is taken first: an acknowledgement already on its way answers something else.
 void Box_link::send(const QByteArray& frame)
 {
-    if (mode == Mode::talk)
-        port.write(frame);
+    line.take_waiting();
+    frames_before_send = frames_seen + (assembler.in_frame() ? 1 : 0);
+    line.write(frame);
 }
 
-bool Box_link::reopen()
+bool Box_link::full_length() const
 {
-    if (listed) {
-        const QSerialPortInfo found = find_port(identity);
-        if (found.isNull() || !open_port(found.systemLocation()))
-            return false;
-        identity.name = found.portName();
-        location = found.systemLocation();
-        return true;
-    }
-    return QFile::exists(location) && open_port(location);
+    const int length = assembler.payload_length();
+    return values.device_id == frame::device_id_430 ? length == status::m430::size
+        : values.device_id == frame::device_id_431  ? length == status::m431::size
+                                                    : false;
 }
 
-void Box_link::read()
+void Box_link::read(const QByteArray& bytes)
 {
-    if (!port.isOpen())
-        return;
-    char bytes[4096];
-    ssize_t count;
-    while ((count = ::read(static_cast<int>(port.handle()), bytes, sizeof bytes)) > 0) {
-        bytes_received += static_cast<quint64>(count);
-        for (ssize_t i = 0; i < count; ++i) {
-            const frame::Assembler::Result result = assembler.push(static_cast<uint8_t>(bytes[i]));
-            if (result == frame::Assembler::Result::frame_ok) {
-                status::decode(assembler.payload(), values);
-                emit status_frame(values, shows_something_new());
-            } else if (result == frame::Assembler::Result::frame_bad_crc) {
-                ++frames_failed;
-                emit frame_failed();
-            }
+    bytes_received += static_cast<quint64>(bytes.size());
+    for (const char byte : bytes) {
+        const frame::Assembler::Result result = assembler.push(static_cast<uint8_t>(byte));
+        frames_seen += result != frame::Assembler::Result::pending;
+        if (result == frame::Assembler::Result::frame_ok) {
+            status::decode(assembler.payload(), values);
+            emit status_frame(values, shows_something_new());
+        } else if (result == frame::Assembler::Result::frame_bad_crc) {
+            ++frames_failed;
+            emit frame_failed();
         }
     }
-    // A terminal reads 0 bytes both when none are waiting and once it is hung up.
-    const int error = errno;
-    if (count < 0 ? error != EAGAIN && error != EINTR : hung_up(static_cast<int>(port.handle())))
-        lose(QString::fromLocal8Bit(std::strerror(count < 0 ? error : EIO)));
 }
 
 // Compares the payload with the last good one, the running bytes aside, and keeps it.
@@ -192,19 +140,4 @@ bool Box_link::shows_something_new()
     std::memcpy(shown, payload, length);
     shown_length = length;
     return true;
-}
-
-// An adapter pulled out reports the same error on every pass of the event loop; closing
-// the port stops that.
-void Box_link::error(QSerialPort::SerialPortError error)
-{
-    if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && port.isOpen())
-        lose(port.errorString());
-}
-
-void Box_link::lose(const QString& reason)
-{
-    reader.stop();
-    port.close();
-    emit port_lost(reason);
 }

@@ -3,14 +3,12 @@
 // The serial line to the box as tavolinkctl uses it: one port, status frames in, at most
 // a settings frame out.
 
+#include "box_line.h"
 #include "failure.h"
 #include "frame_codec.h"
-#include "port_identity.h"
 #include "status_layout.h"
 
 #include <QObject>
-#include <QSerialPort>
-#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -21,19 +19,20 @@ class Box_link : public QObject
 
 public:
     // Read only: nothing can be written, whatever happens.
-    enum class Mode { listen, talk };
+    using Mode = Box_line::Mode;
 
     explicit Box_link(Mode mode);
 
     // Opens the port `requested` names (a listed name such as "ttyUSB0", or any path), or
-    // without a name the one port the system lists.
+    // without a name the one port the system lists. When it cannot be opened, reopen()
+    // looks for it from then on.
     std::optional<Failure> open(const QString& requested);
 
     // The port as the user knows it: its listed name, or the path given.
-    QString port_name() const { return identity.name; }
+    QString port_name() const { return line.name(); }
 
     // The adapter's USB serial number; empty when it has none.
-    QString serial_number() const { return identity.serial_number; }
+    QString serial_number() const { return line.adapter().serial_number; }
 
     // Runs the event loop until a good status frame satisfies `wanted` (true) or `ms` pass.
     bool wait_for(int ms, const std::function<bool(const status::Values&)>& wanted);
@@ -44,14 +43,21 @@ public:
     // Writes `frame`; only a link opened to talk writes anything.
     void send(const QByteArray& frame);
 
-    // After the port was lost: opens the same adapter again, under whatever name it now
-    // has (by the same name or path when it has no serial number). True once it is open.
-    bool reopen();
+    // After the port was lost or could not be opened: opens the same adapter again, as
+    // Box_line finds it. True once it is open.
+    bool reopen() { return line.look_again(); }
 
-    bool is_open() const { return port.isOpen(); }
+    bool is_open() const { return line.is_open(); }
+
+    // The last good frame began after the last send(), so it may answer it.
+    bool answers_send() const { return frames_seen > frames_before_send; }
+
+    // The last good frame is as long as its model's status frame.
+    bool full_length() const;
 
     quint64 bytes_received = 0;
     quint64 frames_failed = 0;
+    Box_line line;
 
 signals:
     // A frame that passed its check; `changed` is false when it shows nothing the last
@@ -61,19 +67,11 @@ signals:
     void port_lost(const QString& reason);
 
 private:
-    void read();
-    void error(QSerialPort::SerialPortError error);
-    void lose(const QString& reason);
-    bool open_port(const QString& location);
+    void read(const QByteArray& bytes);
     bool shows_something_new();
 
-    Mode mode;
-    QSerialPort port;
-    QTimer reader;
     frame::Assembler assembler;
-    Port_identity identity;
-    QString location; // what was opened: the listed port's device, or the path given
-    bool listed = false;
+    quint64 frames_seen = 0, frames_before_send = 0;
     status::Values values;
     uint8_t shown[frame::payload_buffer_size] = {};
     uint8_t shown_length = 0;

@@ -9,8 +9,6 @@
 
 namespace {
 
-// The windows' link watchdog period.
-constexpr int link_timeout_ms = 2000;
 constexpr int second_ms = 1000;
 
 } // namespace
@@ -23,13 +21,15 @@ Box_watch::Box_watch()
     connect(&second, &QTimer::timeout, this, &Box_watch::tick);
     connect(&link, &Box_link::status_frame, this, &Box_watch::frame);
     connect(&link, &Box_link::port_lost, this, &Box_watch::port_lost);
+    connect(&link.line, &Box_line::undecided, this,
+            [this](const QString& why) { complain(QStringLiteral("%1: %2").arg(link.port_name(), why)); });
 }
 
 std::optional<Failure> Box_watch::start(const QString& port)
 {
     std::optional<Failure> failure = link.open(port);
     lost = failure.has_value();
-    silence.start(link_timeout_ms);
+    silence.start(Link_rule::good_frame_within_ms);
     second.start();
     return failure;
 }
@@ -49,10 +49,8 @@ int run_until_stopped()
 // Restarting a timer for every frame costs more than reading the clock.
 void Box_watch::frame(const status::Values& values, bool changed)
 {
-    since_good.start();
-    if (!up) {
-        up = true;
-        silence.start(link_timeout_ms);
+    if (link_rule.good_frame()) {
+        silence.start(Link_rule::good_frame_within_ms);
         emit link_changed(true);
         emit event(QStringLiteral("link up"), QStringLiteral("link up"), {});
     }
@@ -95,17 +93,15 @@ void Box_watch::compare(const std::vector<Shown_value>& was, const std::vector<S
 
 void Box_watch::check_silence()
 {
-    const qint64 left = since_good.isValid() ? link_timeout_ms - since_good.elapsed() : 0;
-    if (left > 0) {
-        silence.start(static_cast<int>(left));
+    if (link_rule.is_up() && link_rule.ms_left() > 0) {
+        silence.start(static_cast<int>(link_rule.ms_left()));
         return;
     }
-    if (!up)
+    if (!link_rule.went_down())
         return;
-    up = false;
     emit link_changed(false);
     emit event(QStringLiteral("link down"),
-               QStringLiteral("link down: no good frame for %1 s").arg(link_timeout_ms / 1000), {});
+               QStringLiteral("link down: no good frame for %1 s").arg(Link_rule::good_frame_within_ms / 1000), {});
 }
 
 void Box_watch::port_lost(const QString& reason)

@@ -3,9 +3,9 @@
 // One box's line as watch and monitor follow it: its state, and one event for each change.
 
 #include "box_link.h"
+#include "link_rule.h"
 #include "status_view.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
@@ -41,15 +41,14 @@ private:
     void tick();
     void compare(const std::vector<Shown_value>& was, const std::vector<Shown_value>& now);
 
-    bool up = false;
+    Link_rule link_rule;
     bool lost = false;
     bool have_view = false;
     uint16_t model = 0;
     Status_view view;
     quint64 failed_reported = 0;
-    QElapsedTimer since_good; // the last good frame
-    QTimer silence;           // runs out when no good frame came for the link's time-out
-    QTimer second;            // failed-check counts and the lost port's return
+    QTimer silence; // runs out when no good frame came for the link's time-out
+    QTimer second;  // failed-check counts and the lost port's return
 };
 
 // Runs the event loop until SIGINT, SIGTERM or SIGHUP; 1 when they cannot be caught.

@@ -9,7 +9,6 @@
 #include "status_texts.h"
 #include "status_view.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -25,17 +24,6 @@ int fail(const Failure& failure)
 {
     complain(failure.message);
     return failure.status;
-}
-
-// The /dev/serial/by-id link that leads to `port`, where there is one.
-QString by_id_link(const QSerialPortInfo& port)
-{
-    const QString device = QFileInfo(port.systemLocation()).canonicalFilePath();
-    const QDir links(QStringLiteral("/dev/serial/by-id"));
-    for (const QFileInfo& link : links.entryInfoList(QDir::Files | QDir::System))
-        if (!device.isEmpty() && link.canonicalFilePath() == device)
-            return link.absoluteFilePath();
-    return QString();
 }
 
 QString hex_id(bool present, quint16 id)
@@ -72,7 +60,9 @@ std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status:
         last = v;
         return true;
     };
-    if (!link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && (v.flags & status::flag::ack); }))
+    if (!link.wait_for(answer_ms, [&](const status::Values& v) {
+            return keep(v) && link.answers_send() && (v.flags & status::flag::ack);
+        }))
         return Failure{exit_status::not_acknowledged,
                        QStringLiteral("%1: the box did not acknowledge the settings frame in %2 s")
                            .arg(link.port_name())
@@ -132,7 +122,7 @@ int list_ports(const Command_options& options)
             {QStringLiteral("vendor_id"), hex_id(port.hasVendorIdentifier(), port.vendorIdentifier())},
             {QStringLiteral("product_id"), hex_id(port.hasProductIdentifier(), port.productIdentifier())},
             {QStringLiteral("serial_number"), port.serialNumber()},
-            {QStringLiteral("by_id"), by_id_link(port)},
+            {QStringLiteral("by_id"), udev_link(QStringLiteral("/dev/serial/by-id"), port)},
         };
         array.append(object);
         lines << port.portName();
@@ -240,6 +230,11 @@ int reset_errors(const Command_options& options)
 {
     Box_link link(Box_link::Mode::talk);
     Answer answer = first_status(link, options);
+    // Settings are sent back as the box reports them, so only from a frame of the full length.
+    if (!answer.failure && !link.full_length() && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
+            return (answer.values = v, link.full_length());
+        }))
+        answer.failure = link.no_status(options.timeout_ms);
     if (answer.failure)
         return fail(*answer.failure);
     if (answer.values.device_id != frame::device_id_430)
@@ -248,9 +243,9 @@ int reset_errors(const Command_options& options)
                          .arg(link.port_name(), status_texts::model(answer.values.device_id))});
     Settings_values values = answer.values.settings; // the box's own, so that only the count changes
     values.crc_errors_reset = 1;
-    std::optional<Failure> failure =
-        exchange(link, frame::build_settings_frame(frame::device_id_430, values), answer.values,
-                 [](const status::Values& v) { return v.crc_err_count == 0; });
+    std::optional<Failure> failure = exchange(
+        link, frame::build_settings_frame(frame::device_id_430, values), answer.values,
+        [](const status::Values& v) { return (v.flags & status::flag::crc_reset_done) || v.crc_err_count == 0; });
     if (failure && failure->status == exit_status::not_applied)
         failure->message = QStringLiteral("%1: the CRC error count still reads %2")
                                .arg(link.port_name())

@@ -42,8 +42,11 @@ int watch(const Command_options& options)
 {
     Box_watch box;
     if (const std::optional<Failure> failure = box.start(options.port)) {
-        complain(failure->message);
-        return failure->status;
+        if (!box.link.line.is_looking()) {
+            complain(failure->message);
+            return failure->status;
+        }
+        complain(failure->message + QStringLiteral("; it is tried again every second"));
     }
     QObject::connect(&box, &Box_watch::event,
                      [&](const QString& name, const QString& text, const QJsonObject& details) {

@@ -68,6 +68,9 @@ public:
 
     uint8_t payload_length() const { return last_length; }
 
+    // Part of a frame has come and the rest has not.
+    bool in_frame() const { return rx_state != header_search; }
+
 private:
     enum State : uint8_t { header_search = 0, length = 1, payload_bytes = 2, crc_bytes = 3 };
 

@@ -1,11 +1,9 @@
-// The serial transport: opening the port, the one-frame-outstanding queue, losing and
-// regaining the adapter.
+// The windows' transport: the one-frame-outstanding queue over the line to the box.
 #include "serial_port.h"
 
 #include "video.h"
 
 #include <QDebug>
-#include <QSerialPortInfo>
 
 namespace {
 constexpr int ack_timeout_ms = 3000;
@@ -18,48 +16,42 @@ constexpr int max_waiting_frames = 8;
 
 Serial_port::Serial_port(Video* video)
     : QObject(nullptr)
-    , port(new QSerialPort)
 {
-    connect(port, &QSerialPort::readyRead, this, &Serial_port::serial_read);
-    connect(port, &QSerialPort::errorOccurred, this, &Serial_port::port_error);
+    connect(&line, &Box_line::received, this, &Serial_port::signal_serial_port_read);
+    connect(&line, &Box_line::lost, this, [](const QString& reason) { qDebug() << "serial port lost:" << reason; });
+    connect(&line, &Box_line::back, this, [this](const QString& old_name, const QString& new_name) {
+        qDebug().noquote() << "serial port back:" << new_name;
+        if (new_name != old_name)
+            emit port_renamed(old_name, new_name);
+    });
+    connect(&line, &Box_line::undecided, this, [](const QString& why) { qDebug().noquote() << why; });
     ack_timer.setSingleShot(true);
     connect(&ack_timer, &QTimer::timeout, this, &Serial_port::serial_port_timeout);
     waiting_ack = false;
     this->video = video;
 }
 
-Serial_port::~Serial_port()
-{
-    port->close();
-    delete port;
-}
+Serial_port::~Serial_port() = default;
 
 bool Serial_port::open_port(const QString& name, int baud_rate)
 {
-    lost = false;
-    port->setPortName(name);
-    // By the listed name, which a path to a listed device is reduced to.
-    open_adapter = identity_of(QSerialPortInfo(port->portName()));
-    open_adapter.name = port->portName();
-    port->setBaudRate(baud_rate, QSerialPort::AllDirections);
-    port->close();
-    const bool opened = port->open(QIODevice::ReadWrite);
+    line.set_baud_rate(baud_rate);
+    const bool opened = line.open(name);
     if (!opened)
-        qDebug() << name << "Failed to open port:" << port->errorString();
+        qDebug() << name << "Failed to open port:" << line.error_string();
     return opened;
 }
 
 // The user's choice from now on: a port closed or changed here is not reopened by itself.
 void Serial_port::close_port()
 {
-    lost = false;
-    port->close();
+    line.close();
     qDebug() << "serial port closed";
 }
 
 void Serial_port::set_baud_rate(int baud_rate)
 {
-    port->setBaudRate(baud_rate, QSerialPort::AllDirections);
+    line.set_baud_rate(baud_rate);
 }
 
 void Serial_port::write_packet(const QByteArray& frame)
@@ -85,13 +77,8 @@ void Serial_port::send_next_packet()
         return;
     waiting_ack = true;
     const QByteArray frame = tx_queue.takeFirst();
-    port->write(frame);
+    line.write(frame);
     ack_timer.start(ack_timeout_ms);
-}
-
-void Serial_port::serial_read()
-{
-    emit signal_serial_port_read(port->readAll());
 }
 
 void Serial_port::ack_recieved_and_send_new_msg()
@@ -111,34 +98,7 @@ void Serial_port::serial_port_timeout()
     send_next_packet();
 }
 
-// A vanished device (adapter unplugged) reports the same error on every event-loop
-// pass; closing the port stops that spin and lets the watchdog show the fault.
-void Serial_port::port_error(QSerialPort::SerialPortError error)
-{
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError)
-        return;
-    if (!port->isOpen())
-        return;
-    qDebug() << "serial port lost:" << port->errorString();
-    port->close();
-    lost = true;
-}
-
-// Only the same adapter, never another one; a failed try is silent, as it repeats every tick.
 void Serial_port::reopen_if_back()
 {
-    if (!lost)
-        return;
-    const QSerialPortInfo back = find_port(open_adapter);
-    if (back.isNull())
-        return;
-    const QString old_name = port->portName();
-    port->setPortName(back.portName());
-    if (!port->open(QIODevice::ReadWrite))
-        return;
-    qDebug().noquote() << "serial port back:" << back.portName();
-    lost = false;
-    open_adapter.name = back.portName();
-    if (back.portName() != old_name)
-        emit port_renamed(old_name, back.portName());
+    line.look_again();
 }

@@ -2,21 +2,19 @@
 
 // The serial transport with its one-frame-outstanding queue.
 
-#include "port_identity.h"
+#include "box_line.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-#include <QSerialPort>
 #include <QTimer>
 
 class Video;
 
 // Owns the serial line to the box. Frames are sent one at a time: the next one waits
 // until the box acknowledges the last or 3000 ms pass without an answer. Only the
-// newest few waiting frames are kept. A port that vanishes (adapter unplugged) is closed,
-// and reopened by reopen_if_back() once the system lists the same adapter again: by its
-// USB serial number under whatever name, or by its name when it has no serial number.
+// newest few waiting frames are kept. A port that vanishes (adapter unplugged) or cannot be
+// opened is looked for at each reopen_if_back(), as Box_line finds an adapter again.
 class Serial_port : public QObject
 {
     Q_OBJECT
@@ -30,7 +28,7 @@ public:
     void set_baud_rate(int baud_rate);
     void write_packet(const QByteArray& frame);
     void write_packet_if_idle(const QByteArray& frame);
-    // After the port was lost: reopens it if the same adapter is listed again.
+    // After the port was lost or could not be opened: opens it if the same adapter is there.
     void reopen_if_back();
 
 signals:
@@ -39,7 +37,6 @@ signals:
     void port_renamed(const QString& old_name, const QString& new_name);
 
 private slots:
-    void serial_read();
     void ack_recieved_and_send_new_msg();
     void serial_port_timeout();
 
@@ -48,13 +45,10 @@ private:
     friend struct MainWindow_probe; // lets the tests see the acknowledgement timer
 
     void send_next_packet();
-    void port_error(QSerialPort::SerialPortError error);
 
-    QSerialPort* port;
+    Box_line line{Box_line::Mode::talk};
     QList<QByteArray> tx_queue;
     bool waiting_ack;
     QTimer ack_timer;
     Video* video;
-    Port_identity open_adapter; // the adapter behind the open port, as it was listed
-    bool lost = false;
 };

@@ -1,16 +1,18 @@
 // The serial port panel's lists and reopening, shared by both windows.
 #include "port_list.h"
 
+#include "box_line.h"
 #include "port_identity.h"
 #include "serial_port.h"
 
 #include <QComboBox>
+#include <QDebug>
 #include <QSerialPortInfo>
 
 namespace port_list {
 
 namespace {
-constexpr int line_rate = 115200;
+constexpr int line_rate = Box_line::line_rate;
 // Where 115200 sits in the serial port module's list on Windows: the entry to take on a
 // platform whose list has no 115200 at all.
 constexpr int fallback_rate_entry = 12;
@@ -37,17 +39,26 @@ int start_index(const QComboBox* combo, const QString& extra_port, int stored_in
     if (!extra_port.isEmpty())
         return combo->count() - 1;
     const Port_identity adapter = Port_identity::from_text(stored_adapter);
-    if (adapter.has_serial_number()) {
-        const int found = combo->findText(find_port(adapter).portName());
-        if (found >= 0)
-            return found;
+    if (adapter.has_serial_number() || !adapter.socket.isEmpty()) {
+        const Found_port found = find_port(adapter);
+        if (!found.why_none.isEmpty()) {
+            qDebug().noquote() << found.why_none;
+            return -1;
+        }
+        const int entry = combo->findText(found.port.portName());
+        if (entry >= 0)
+            return entry;
     }
     return stored_index;
 }
 
 QString current_adapter(const QComboBox* combo)
 {
-    Port_identity adapter = identity_of(QSerialPortInfo(combo->currentText()));
+    const auto ports = QSerialPortInfo::availablePorts();
+    Port_identity adapter;
+    for (const QSerialPortInfo& port : ports)
+        if (port.portName() == combo->currentText())
+            adapter = identity_of(port, ports);
     adapter.name = combo->currentText();
     return adapter.text();
 }

@@ -117,8 +117,8 @@ void Box_player::step()
     for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
         const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
         status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
-        if (answer == Answer::apply && sent.crc_errors_reset)
-            status.crc_err_count = 0, status.flags |= status::flag::crc_reset_done;
+        if ((answer == Answer::apply || answer == Answer::errors_go_on) && sent.crc_errors_reset)
+            status.crc_err_count *= answer == Answer::errors_go_on, status.flags |= status::flag::crc_reset_done;
         if (answer == Answer::apply)
             status.settings = sent; // a model-431 status carries only the group routing
     }

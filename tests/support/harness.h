@@ -74,10 +74,11 @@ private:
 
 // A box the test plays on a pseudo-terminal of its own that a program opens by its path:
 // a status frame each step unless silent; a settings frame is applied and acknowledged,
-// ignored, or acknowledged but not applied.
+// ignored, or acknowledged but not applied; errors_go_on resets the CRC count, and new errors
+// keep it where it was.
 struct Box_player
 {
-    enum class Answer { apply, ignore, refuse, silent };
+    enum class Answer { apply, ignore, refuse, silent, errors_go_on };
 
     status::Values status;
     Answer answer = Answer::apply;

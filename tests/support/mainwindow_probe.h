@@ -27,7 +27,7 @@ struct MainWindow_probe
     const frame::Assembler& assembler() const { return w.assembler; }
 
     // Writes what the tool has handed to the port so far, even if the port closes next.
-    void flush_line() const { w.serial_port->port->flush(); }
+    void flush_line() const { w.serial_port->line.flush(); }
 
     // Bytes read from the line, handed over by a direct call: no meta-object dispatch.
     void receive(const QByteArray& bytes) const { w.slot_serial_port_read(bytes); }

@@ -29,6 +29,8 @@ const QString tty_class = QStringLiteral("/sys/class/tty");
 const QString device_dirs = tty_class + QStringLiteral("/.devices");
 // Where udev links each USB serial adapter under a name made of its own attributes.
 const QString by_id_dir = QStringLiteral("/dev/serial/by-id");
+// ... and under the USB socket it is plugged into.
+const QString by_path_dir = QStringLiteral("/dev/serial/by-path");
 // The files Qt reads a USB adapter's attributes from, in the device's directory.
 const char* const usb_attribute_files[] = {"idVendor", "idProduct", "serial", "manufacturer", "product"};
 
@@ -111,7 +113,8 @@ QString enter_once(int count)
         return dev_problem;
     // Links of our own adapters only, never beside the machine's.
     if (!QDir().mkpath(QStringLiteral("/dev/serial"))
-        || mount("tavolink-serial", "/dev/serial", "tmpfs", 0, "mode=755") != 0 || !QDir().mkpath(by_id_dir))
+        || mount("tavolink-serial", "/dev/serial", "tmpfs", 0, "mode=755") != 0 || !QDir().mkpath(by_id_dir)
+        || !QDir().mkpath(by_path_dir))
         return failure(QStringLiteral("cannot make a private /dev/serial"));
     for (int i = 0; i < count; ++i) {
         idle_ports.push_back(std::make_unique<Pseudo_terminal>());
@@ -140,9 +143,10 @@ void forget(int index)
     const QDir dir(device_dir(index));
     for (const char* file : usb_attribute_files)
         QFile::remove(dir.filePath(QString::fromLatin1(file)));
-    for (const QFileInfo& link : QDir(by_id_dir).entryInfoList(QDir::System | QDir::Files))
-        if (link.isSymLink() && QFile::symLinkTarget(link.filePath()).endsWith('/' + name(index)))
-            QFile::remove(link.filePath());
+    for (const QString& links : {by_id_dir, by_path_dir})
+        for (const QFileInfo& link : QDir(links).entryInfoList(QDir::System | QDir::Files))
+            if (link.isSymLink() && QFile::symLinkTarget(link.filePath()).endsWith('/' + name(index)))
+                QFile::remove(link.filePath());
 }
 
 } // namespace
@@ -151,6 +155,11 @@ QString enter(int count)
 {
     static const QString problem = enter_once(count);
     return problem;
+}
+
+QString socket(int index)
+{
+    return QStringLiteral("pci-0000:00:14.0-usb-0:%1:1.0-port0").arg(index + 1);
 }
 
 QString name(int index)
@@ -188,11 +197,15 @@ bool describe(int index, const Usb_adapter& adapter)
         if (!values[i].isEmpty()
             && !write_file(dir.filePath(QString::fromLatin1(usb_attribute_files[i])), values[i].toUtf8() + '\n'))
             return false;
-    // The link names the port the adapter is on now.
+    // The links name the port the adapter is on now; of twins, the last one described.
+    const QByteArray target = ("../../" + name(index)).toLocal8Bit();
     const QByteArray link = by_id_link(adapter).toLocal8Bit();
+    const QByteArray in_socket =
+        (by_path_dir + '/' + (adapter.socket.isEmpty() ? socket(index) : adapter.socket)).toLocal8Bit();
     unlink(link.constData());
-    return adapter.serial_number.isEmpty()
-        || symlink(("../../" + name(index)).toLocal8Bit().constData(), link.constData()) == 0;
+    unlink(in_socket.constData());
+    return symlink(target.constData(), in_socket.constData()) == 0
+        && (adapter.serial_number.isEmpty() || symlink(target.constData(), link.constData()) == 0);
 }
 
 void drain()

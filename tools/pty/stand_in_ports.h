@@ -27,10 +27,16 @@ struct Usb_adapter
 {
     quint16 vendor_id = 0, product_id = 0;
     QString serial_number, manufacturer, product;
+    // The USB socket it is plugged into, as udev names it in /dev/serial/by-path
+    // ("pci-0000:00:14.0-usb-0:2:1.0-port0"); empty for the socket of the port's index.
+    QString socket;
 };
 
-// Gives port `index` the attributes of `adapter` in the device list, with its link in
-// /dev/serial/by-id, as a USB adapter has them; unplugging the port takes them away.
+// udev's name for the USB socket of port `index`.
+QString socket(int index);
+
+// Gives port `index` the attributes of `adapter` in the device list, with its links in
+// /dev/serial/by-id and by-path, as a USB adapter has them; unplugging the port takes them away.
 bool describe(int index, const Usb_adapter& adapter);
 
 // Discards what programs wrote to the idle pseudo-terminals, so their buffers never fill.

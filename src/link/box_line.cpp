@@ -1,0 +1,159 @@
+// The serial line to the box: its settings, reading and writing through Qt Serial Port,
+// losing the adapter and finding the same one again.
+#include "box_line.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// A listed port is named by its name alone, a path always has a '/'.
+bool is_path(const QString& requested)
+{
+    return requested.contains(QLatin1Char('/'));
+}
+
+} // namespace
+
+Box_line::Box_line(Mode mode, int batch_ms)
+    : mode(mode)
+{
+    connect(&port, &QSerialPort::errorOccurred, this, &Box_line::port_error);
+    if (batch_ms > 0) {
+        batch.setInterval(batch_ms);
+        connect(&batch, &QTimer::timeout, this, &Box_line::read);
+    } else {
+        connect(&port, &QSerialPort::readyRead, this, &Box_line::read);
+    }
+}
+
+Box_line::~Box_line()
+{
+    port.close();
+}
+
+bool Box_line::open(const QString& requested)
+{
+    close();
+    const auto ports = QSerialPortInfo::availablePorts();
+    identity = Port_identity();
+    identity.name = requested;
+    where = is_path(requested) ? requested : QStringLiteral("/dev/") + requested;
+    listed = !is_path(requested);
+    for (const QSerialPortInfo& info : ports)
+        if (info.portName() == requested || info.systemLocation() == requested) {
+            identity = identity_of(info, ports);
+            where = info.systemLocation();
+            listed = true;
+        }
+    if (open_at(where))
+        return true;
+    looking = true;
+    return false;
+}
+
+void Box_line::close()
+{
+    looking = false;
+    said_undecided.clear();
+    batch.stop();
+    port.close();
+}
+
+bool Box_line::open_at(const QString& location)
+{
+    port.setPortName(location);
+    port.setBaudRate(rate);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
+        return false;
+    if (batch.interval() > 0) {
+        port.setReadBufferSize(1);
+        batch.start();
+    }
+    return true;
+}
+
+// A failed try says nothing and changes nothing: it is made again at the next look.
+bool Box_line::look_again()
+{
+    if (!looking)
+        return port.isOpen();
+    QString location = where;
+    Port_identity found_as = identity;
+    if (listed) {
+        const auto ports = QSerialPortInfo::availablePorts();
+        const Found_port found = find_port(identity, ports);
+        if (found.port.isNull()) {
+            if (found.why_none != said_undecided && !found.why_none.isEmpty())
+                emit undecided(found.why_none);
+            said_undecided = found.why_none;
+            return false;
+        }
+        location = found.port.systemLocation();
+        found_as = identity_of(found.port, ports);
+        // A stored socket stays the mark of an adapter whose twin is away just now.
+        if (found_as.socket.isEmpty() && !identity.socket.isEmpty() && identity.has_serial_number())
+            found_as.socket = identity.socket;
+    } else if (!QFileInfo::exists(location)) {
+        return false;
+    }
+    if (!open_at(location))
+        return false;
+    looking = false;
+    said_undecided.clear();
+    const QString old_name = identity.name;
+    identity = found_as;
+    where = location;
+    emit back(old_name, identity.name);
+    return true;
+}
+
+void Box_line::write(const QByteArray& bytes)
+{
+    if (mode == Mode::talk && port.isOpen())
+        port.write(bytes);
+}
+
+void Box_line::set_baud_rate(int new_rate)
+{
+    rate = new_rate;
+    if (port.isOpen())
+        port.setBaudRate(rate);
+}
+
+// In batches, Qt's own reading stops once its buffer holds one byte, so that the line does
+// not wake up for every frame; each batch then takes everything waiting in one read.
+void Box_line::read()
+{
+    if (batch.interval() <= 0) {
+        emit received(port.readAll());
+        return;
+    }
+    QByteArray bytes = port.read(port.bytesAvailable());
+    port.setReadBufferSize(0);
+    port.waitForReadyRead(0);
+    bytes += port.read(port.bytesAvailable());
+    if (port.isOpen())
+        port.setReadBufferSize(1);
+    if (!bytes.isEmpty())
+        emit received(bytes);
+}
+
+// A vanished device (adapter unplugged, line hung up) reports the same error on every pass
+// of the event loop; closing the port stops that, and the adapter is looked for from then on.
+void Box_line::port_error(QSerialPort::SerialPortError error)
+{
+    if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !port.isOpen())
+        return;
+    const QString reason = port.errorString();
+    const QByteArray last = port.read(port.bytesAvailable());
+    if (!last.isEmpty())
+        emit received(last);
+    batch.stop();
+    port.close();
+    looking = true;
+    emit lost(reason);
+}
