@@ -366,6 +366,127 @@ BLIND_MUTANTS = [
 ]
 MUTANTS += [("blind: " + what, edits) for what, edits in BLIND_MUTANTS]
 
+# Written the same way later, for the shared serial line and for tavolinkctl: 30 in src/ctl and
+# the alert rules ("blind-ctl: ..."), 12 in the line ("blind-line: ...").
+BLIND_LINE_AND_CTL_MUTANTS = [
+    # ---------------- src/ctl/main.cpp (2) ----------------
+    ("blind-ctl: status/watch/save/check/reset-errors accept two --port (limit off by one) instead of a usage error (exit 2)",
+     [("src/ctl/main.cpp", r"if \(!many && ports\.size\(\) > 1\)", r"if (!many && ports.size() > 2)")]),
+    ("blind-ctl: check is marked as not taking --json: 'check --json' ends with usage status 2",
+     [("src/ctl/main.cpp", r"\{check_settings, true, true\}", r"{check_settings, true, false}")]),
+
+    # ---------------- src/ctl/commands.cpp (6) ----------------
+    ("blind-ctl: apply to several ports exits with the last failing box's status, not the highest",
+     [("src/ctl/commands.cpp", r"worst = std::max\(worst, fail\(\*failure\)\);", r"worst = fail(*failure);")]),
+    ("blind-ctl: apply --dry-run prefixes the hex frame with the port even with a single --port",
+     [("src/ctl/commands.cpp", r"print_line\(options\.ports\.size\(\) > 1 \?", r"print_line(options.ports.size() > 0 ?")]),
+    ("blind-ctl: check exits 7 (not applied) instead of 9 when the settings differ",
+     [("src/ctl/commands.cpp", r"exit_status::done : exit_status::settings_differ;", r"exit_status::done : exit_status::not_applied;")]),
+    ("blind-ctl: reset-errors sends the settings frame without the CRC-reset flag (count never clears, exit 7)",
+     [("src/ctl/commands.cpp", r"\n    values\.crc_errors_reset = 1;", r"")]),
+    ("blind-ctl: apply takes any status frame after the send as the acknowledgement (ack flag not checked; never exit 6)",
+     [("src/ctl/commands.cpp", r"return keep\(v\) && link\.answers_send\(\) && \(v\.flags & status::flag::ack\);", r"return keep(v) && link.answers_send();")]),
+    ("blind-ctl: apply checks the file's model against the box only for --dry-run: a file for the other model is sent",
+     [("src/ctl/commands.cpp", r"if \(!wrong\.isEmpty\(\)\)\n        return Failure\{exit_status::bad_file, wrong\};", "if (!wrong.isEmpty() && options.dry_run)\n        return Failure{exit_status::bad_file, wrong};")]),
+
+    # ---------------- src/ctl/settings_file.cpp (5) ----------------
+    ("blind-ctl: a settings file without format_version is accepted (missing version defaults to the current one)",
+     [("src/ctl/settings_file.cpp", r"version\.toInt\(-1\) != format_version", r"version.toInt(format_version) != format_version")]),
+    ("blind-ctl: Group A and Group B both on 'In Gr1' (index 0) pass the same-group check",
+     [("src/ctl/settings_file.cpp", r"if \(is_group_select\(setting\) && index >= 0\)", r"if (is_group_select(setting) && index > 0)")]),
+    ("blind-ctl: settings files for model MRL-QDC-431 are refused as an unknown model (exit 5)",
+     [("src/ctl/settings_file.cpp", r"for \(uint16_t id : \{frame::device_id_430, frame::device_id_431\}\)", r"for (uint16_t id : {frame::device_id_430})")]),
+    ("blind-ctl: the audio pair values are always checked against bank 1: a file with Input Source 'SDI 9..16' is refused",
+     [("src/ctl/settings_file.cpp", r"const QStringList& items = setting\.items\(contents\.values\);", r"const QStringList& items = setting.items(Settings_values{});")]),
+    ("blind-ctl: save writes a wrong protocol_version minor (mask 0xF0 instead of 0x0F, e.g. \"3.48\")",
+     [("src/ctl/settings_file.cpp", r"\.arg\(box\.protocol_version & 0x0F\)", r".arg(box.protocol_version & 0xF0)")]),
+
+    # ---------------- src/ctl/box_link.cpp (2) ----------------
+    ("blind-ctl: several listed ports and no --port exits 4 (port) instead of 2 (usage)",
+     [("src/ctl/box_link.cpp", r"return Failure\{exit_status::usage,", r"return Failure{exit_status::port,")]),
+    ("blind-ctl: the no-status-frame message swaps bytes received and frames failed",
+     [("src/ctl/box_link.cpp", r"\.arg\(bytes_received\)\n(\s*)\.arg\(frames_failed\)", r".arg(frames_failed)\n\g<1>.arg(bytes_received)")]),
+
+    # ---------------- src/ctl/box_watch.cpp (2) + box_watch.h (1) ----------------
+    ("blind-ctl: watch/monitor report the cumulative failed-check count every second (reported count never kept)",
+     [("src/ctl/box_watch.cpp", r"\n        failed_reported = link\.frames_failed;", r"")]),
+    ("blind-ctl: a port that cannot be opened at start is never tried again by watch/monitor (not marked lost)",
+     [("src/ctl/box_watch.cpp", r"lost = failure\.has_value\(\);", r"lost = false;")]),
+    ("blind-ctl: watch and monitor open the line read-write (talk mode) instead of read-only",
+     [("src/ctl/box_watch.h", r"Box_link link\{Box_link::Mode::listen\};", r"Box_link link{Box_link::Mode::talk};")]),
+
+    # ---------------- src/ctl/box_metrics.cpp (2) ----------------
+    ("blind-ctl: tavolink_sdi_audio_group_present group label runs 0..7 instead of 1..8",
+     [("src/ctl/box_metrics.cpp", r"\{\"group\", std::to_string\(group \+ 1\)\}", r'{"group", std::to_string(group)}')]),
+    ("blind-ctl: tavolink_hdmi_audio_sample_rate_hertz is 0 (unit length 2 chops '48kHz' to '48k', which is no number)",
+     [("src/ctl/box_metrics.cpp", r"QStringLiteral\(\"frequency\"\)\), 3\) \* 1000", r'QStringLiteral("frequency")), 2) * 1000')]),
+
+    # ---------------- src/ctl/expected_settings.cpp (2) ----------------
+    ("blind-ctl: a tavolink_setting_differs series is never removed when the setting matches again (drift-over repeats)",
+     [("src/ctl/expected_settings.cpp", r"it = differs\.erase\(it\);", r"++it;")]),
+    ("blind-ctl: --expect with a file for the other model is not reported (model compared with the file's own)",
+     [("src/ctl/expected_settings.cpp", r"model_fault\(contents, path, last->device_id, port\)", r"model_fault(contents, path, contents.device_id, port)")]),
+
+    # ---------------- src/ctl/metrics_server.cpp (2) + metrics_server.h (1) ----------------
+    ("blind-ctl: the Allow: GET header goes on 404 answers instead of 405 answers",
+     [("src/ctl/metrics_server.cpp", r"if \(status == MHD_HTTP_METHOD_NOT_ALLOWED\)", r"if (status == MHD_HTTP_NOT_FOUND)")]),
+    ("blind-ctl: answered requests are never counted off: after 32 requests every scrape gets 503",
+     [("src/ctl/metrics_server.cpp", r"if \(\*request\)\n        --static_cast", "if (!*request)\n        --static_cast")]),
+    ("blind-ctl: idle connections are closed after 50 s instead of 5 s",
+     [("src/ctl/metrics_server.h", r"idle_seconds = 5;", r"idle_seconds = 50;")]),
+
+    # ---------------- src/ctl/monitor.cpp (1) ----------------
+    ("blind-ctl: monitor that cannot listen exits 4 instead of 8",
+     [("src/ctl/monitor.cpp", r"complain\(failure->message\);\n        return failure->status;", "complain(failure->message);\n        return exit_status::port;")]),
+
+    # ---------------- src/ctl/output.cpp (1) ----------------
+    ("blind-ctl: event time stamps lose their milliseconds (ISODate instead of ISODateWithMs)",
+     [("src/ctl/output.cpp", r"Qt::ISODateWithMs", r"Qt::ISODate")]),
+
+    # ---------------- src/ctl/status_view.cpp (1) ----------------
+    ("blind-ctl: input values are no longer blanked when the input is gone (status/watch/metrics show stale format)",
+     [("src/ctl/status_view.cpp", r"view\.push_back\(\{key, caption, present \? text : status_texts::cleared\}\);", r"view.push_back({key, caption, text});")]),
+
+    # ---------------- packaging/tavolink-alerts.yml (2) ----------------
+    ("blind-ctl: alert TavolinkSdiCrcErrorsRising needs more than 1 new error in 5 minutes",
+     [("packaging/tavolink-alerts.yml", r"delta\(tavolink_sdi_crc_errors\[5m\]\) > 0", r"delta(tavolink_sdi_crc_errors[5m]) > 1")]),
+    ("blind-ctl: alert TavolinkInputLost fires only while the link is down (== 0) instead of up",
+     [("packaging/tavolink-alerts.yml", r"and on \(port\) tavolink_link_up == 1", r"and on (port) tavolink_link_up == 0")]),
+
+    # ================= the line (12) =================
+    # src/link/box_line.cpp (4)
+    ("blind-line: a ResourceError (adapter unplugged, pty hung up) is not taken as the port lost",
+     [("src/link/box_line.cpp", r"error != QSerialPort::ReadError && error != QSerialPort::ResourceError", r"error != QSerialPort::ReadError && error != QSerialPort::TimeoutError")]),
+    ("blind-line: back() reports old and new names swapped (log names the old port; list not renamed)",
+     [("src/link/box_line.cpp", r"emit back\(old_name, identity\.name\);", r"emit back(identity.name, old_name);")]),
+    ("blind-line: the 'adapters could be ...; none is opened' message is repeated at every look, not once",
+     [("src/link/box_line.cpp", r"if \(found\.why_none != said_undecided && !found\.why_none\.isEmpty\(\)\)", r"if (!found.why_none.isEmpty())")]),
+    ("blind-line: close() leaves the line looking: a port the user closed after a loss is reopened by itself",
+     [("src/link/box_line.cpp", r"void Box_line::close\(\)\n\{\n    looking = false;\n", "void Box_line::close()\n{\n")]),
+    # src/link/port_identity.cpp (4)
+    ("blind-line: twin adapters (two with one serial number) get no socket: they cannot be told apart",
+     [("src/link/port_identity.cpp", r"if \(sharing > 1 \|\|", r"if (sharing > 2 ||")]),
+    ("blind-line: the stored identity text writes product id before vendor id",
+     [("src/link/port_identity.cpp", r"\.arg\(vendor_id, 4, 16, QLatin1Char\('0'\)\)\n(\s*)\.arg\(product_id, 4, 16, QLatin1Char\('0'\)\)", r".arg(product_id, 4, 16, QLatin1Char('0'))\n\g<1>.arg(vendor_id, 4, 16, QLatin1Char('0'))")]),
+    ("blind-line: an identity with a serial number matches an adapter without one by name alone (|| -> &&)",
+     [("src/link/port_identity.cpp", r"if \(has_serial_number\(\) \|\| other\.has_serial_number\(\)\)", r"if (has_serial_number() && other.has_serial_number())")]),
+    ("blind-line: a stored socket is read back with a stray '@ ' (offset 1 instead of the mark's length)",
+     [("src/link/port_identity.cpp", r"identity\.socket = text\.mid\(mark \+ socket_mark\.size\(\)\);", r"identity.socket = text.mid(mark + 1);")]),
+    # src/link/link_rule.h (1)
+    ("blind-line: the link stays up 3 s without a good frame instead of 2 s",
+     [("src/link/link_rule.h", r"good_frame_within_ms = 2000;", r"good_frame_within_ms = 3000;")]),
+    # src/link/serial_port.cpp (1)
+    ("blind-line: the window's port list is not renamed when the adapter comes back under another name (!= -> ==)",
+     [("src/link/serial_port.cpp", r"if \(new_name != old_name\)", r"if (new_name == old_name)")]),
+    # src/window_common/port_list.cpp (1)
+    ("blind-line: with two stored-adapter candidates the window opens the stored index instead of none",
+     [("src/window_common/port_list.cpp", r"qDebug\(\)\.noquote\(\) << found\.why_none;\n            return -1;", "qDebug().noquote() << found.why_none;\n            return stored_index;")]),
+    # src/app/settings_store.cpp (1)
+    ("blind-line: the stored adapter identity is not read back: the window falls back to the stored index",
+     [("src/app/settings_store.cpp", r"\n    values\.adapter = store\.value\(adapter_key\)\.toString\(\);", r"")]),
+]
+MUTANTS += BLIND_LINE_AND_CTL_MUTANTS
+
 
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:
