@@ -76,15 +76,15 @@ MUTANTS = [
     ("corrupted frame switches windows", [("src/model/parcer.cpp", r"if \(trusted && device_id != previous_device_id\)", "if (device_id != previous_device_id)")]),
     ("forced-format rule on a corrupted frame", [("src/window430/status_display.cpp", r"if \(parcer->crc_ok\)\n\s*video->check_manual_fmt_allowed\(\);", "video->check_manual_fmt_allowed();")]),
     ("settings frame laid out for the last frame's identifier",
-     [("src/link/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->device_id")]),
+     [("src/app/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->device_id")]),
     ("settings frame laid out for the frame before the one being handled",
-     [("src/link/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->previous_device_id")]),
+     [("src/app/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->previous_device_id")]),
     # Link
-    ("connected despite a CRC mismatch", [("src/link/exchange_cycle.cpp", r" && parcer->crc_ok\)", ")")]),
-    ("version 2.0 refused", [("src/link/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x20")]),
-    ("connected from version 1.0 on", [("src/link/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x0F")]),
-    ("sent while not connected", [("src/link/exchange_cycle.cpp", r"    if \(!connected\)\n        return;\n", "")]),
-    ("watchdog never clears its counter", [("src/link/exchange_cycle.cpp", r"\n    received_bytes = 0;\n\}", "\n}")]),
+    ("connected despite a CRC mismatch", [("src/app/exchange_cycle.cpp", r" && parcer->crc_ok\)", ")")]),
+    ("version 2.0 refused", [("src/app/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x20")]),
+    ("connected from version 1.0 on", [("src/app/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x0F")]),
+    ("sent while not connected", [("src/app/exchange_cycle.cpp", r"    if \(!connected\)\n        return;\n", "")]),
+    ("watchdog never clears its counter", [("src/app/exchange_cycle.cpp", r"\n    received_bytes = 0;\n\}", "\n}")]),
     ("no copy of the box's settings on connect",
      [("src/window430/settings_controls.cpp", r"static_cast<Audio_settings&>\(\*audio\) = \*parcer;", "static_cast<Bank_routing&>(*audio) = *parcer;")]),
     ("waiting frames kept without bound", [("src/link/serial_port.cpp", r"max_waiting_frames = 8", "max_waiting_frames = 80")]),
@@ -92,7 +92,7 @@ MUTANTS = [
      [("src/link/port_identity.cpp", r"serial_number == other\.serial_number && vendor_id", "vendor_id")]),
     ("stored adapter not looked for at start",
      [("src/window_common/port_list.cpp", r"if \(adapter\.has_serial_number\(\)\) \{", "if (false) {")]),
-    ("lost port never looked for", [("src/link/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
+    ("lost port never looked for", [("src/app/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
     ("rate entry 12 taken on every platform", [("src/window_common/port_list.cpp", r"int entry = combo->findData\(line_rate\);", "int entry = -1;")]),
     # Store and hand-over
     ("store key renamed", [("src/app/settings_store.cpp", r'port_key = QStringLiteral\("SerialPort"\)', 'port_key = QStringLiteral("Port")')]),
@@ -176,13 +176,13 @@ BLIND_MUTANTS = [
 
     ("a box reporting protocol version 0x1F already counts as connected, so settings frames are "
      "sent to it and its settings are loaded",
-     [("src/link/exchange_cycle.cpp",
+     [("src/app/exchange_cycle.cpp",
        r"parcer->protocol_version > highest_unsupported_version",
        "parcer->protocol_version >= highest_unsupported_version")]),
 
     ("received frames are no longer counted for the model-431 window: its received status always "
      "shows \"Fault\" in red and its audio embedding controls stay disabled while a 431 box talks",
-     [("src/link/exchange_cycle.cpp",
+     [("src/app/exchange_cycle.cpp",
        r"\n        window_431->received_bytes \+= chunk_size;",
        "")]),
 
