@@ -37,7 +37,7 @@ MUTANTS = [
     ("431 form's GrA 1/2 and GrA 3/4 captions swapped",
      [("src/window431/mainwindow_431.ui", r'(name="label_32">\s*<property name="text">\s*<string>)GrA 1/2:', r"\g<1>GrA 3/4:"),
       ("src/window431/mainwindow_431.ui", r'(name="label_31">\s*<property name="text">\s*<string>)GrA 3/4:', r"\g<1>GrA 1/2:")]),
-    ("boxsim's switch keeps the model", [("tools/boxsim/commands.cpp", r"other_model\(box\.model\(\)\)", "box.model()")]),
+    ("boxsim's switch keeps the model", [("tools/boxsim/commands.cpp", r"next_model\(box\.model\(\)\)", "box.model()")]),
     ("--silence-every equal to --silence accepted",
      [("tools/boxsim/options.cpp", r"run\.silence_every <= run\.silence", "run.silence_every < run.silence")]),
     # Wire layout
@@ -325,8 +325,8 @@ BLIND_MUTANTS = [
     ("the simulated model-430 box never reports a CRC error count reset (flag bit 6) after a reset "
      "request, so the request stays pending in the tool",
      [("tools/boxsim/box.cpp",
-       r"reset_owed && cfg\.model == Model::m430",
-       "reset_owed && cfg.model == Model::m431")]),
+       r"reset_owed && cfg\.model->status == models::Status_layout::m430",
+       "reset_owed && cfg.model->status == models::Status_layout::m431")]),
 
     ("the simulated model-431 box puts the audio channel code into bits 2-0 of the status flags "
      "instead of bits 3-1, so the tool shows the wrong channel count and may see no input",
@@ -343,7 +343,7 @@ BLIND_MUTANTS = [
     ("boxsim's --sdi-rate option no longer reaches a model-431 box: its status frames keep the HDMI "
      "format's own SDI output rate",
      [("tools/boxsim/options.cpp",
-       r"\n        box\.hdmi\.sdi_rate = box\.sdi\.sdi_rate;",
+       r"\n    run\.box\.hdmi\.sdi_rate = run\.box\.sdi\.sdi_rate;",
        "")]),
 
     ("boxsim exits with status 1 instead of 2 for bad options, the same as for a line it cannot open",
