@@ -158,7 +158,7 @@ struct Session
         if (std::exchange(box_read_one, true))
             return;
         boxsim::Box box;
-        box.set_model(known && !is_430 ? boxsim::Model::m431 : boxsim::Model::m430);
+        box.set_model(&models::of(known ? device_id : frame::device_id_430));
         std::vector<boxsim::Rx_event> events;
         const auto add = [&events](auto more) { events.insert(events.end(), more.begin(), more.end()); };
         fuzz::for_each_chunk(sent, split, [&](const QByteArray& chunk) { add(box.receive(chunk)); });

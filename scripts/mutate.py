@@ -37,7 +37,7 @@ MUTANTS = [
     ("431 form's GrA 1/2 and GrA 3/4 captions swapped",
      [("src/window431/mainwindow_431.ui", r'(name="label_32">\s*<property name="text">\s*<string>)GrA 1/2:', r"\g<1>GrA 3/4:"),
       ("src/window431/mainwindow_431.ui", r'(name="label_31">\s*<property name="text">\s*<string>)GrA 3/4:', r"\g<1>GrA 1/2:")]),
-    ("boxsim's switch keeps the model", [("tools/boxsim/commands.cpp", r"other_model\(box\.model\(\)\)", "box.model()")]),
+    ("boxsim's switch keeps the model", [("tools/boxsim/commands.cpp", r"next_model\(box\.model\(\)\)", "box.model()")]),
     ("--silence-every equal to --silence accepted",
      [("tools/boxsim/options.cpp", r"run\.silence_every <= run\.silence", "run.silence_every < run.silence")]),
     # Wire layout
@@ -76,15 +76,15 @@ MUTANTS = [
     ("corrupted frame switches windows", [("src/model/parcer.cpp", r"if \(trusted && device_id != previous_device_id\)", "if (device_id != previous_device_id)")]),
     ("forced-format rule on a corrupted frame", [("src/window430/status_display.cpp", r"if \(parcer->crc_ok\)\n\s*video->check_manual_fmt_allowed\(\);", "video->check_manual_fmt_allowed();")]),
     ("settings frame laid out for the last frame's identifier",
-     [("src/link/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->device_id")]),
+     [("src/app/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->device_id")]),
     ("settings frame laid out for the frame before the one being handled",
-     [("src/link/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->previous_device_id")]),
+     [("src/app/exchange_cycle.cpp", r"build_settings_frame\(parcer->trusted_device_id", "build_settings_frame(parcer->previous_device_id")]),
     # Link
-    ("connected despite a CRC mismatch", [("src/link/exchange_cycle.cpp", r" && parcer->crc_ok\)", ")")]),
-    ("version 2.0 refused", [("src/link/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x20")]),
-    ("connected from version 1.0 on", [("src/link/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x0F")]),
-    ("sent while not connected", [("src/link/exchange_cycle.cpp", r"    if \(!connected\)\n        return;\n", "")]),
-    ("watchdog never clears its counter", [("src/link/exchange_cycle.cpp", r"\n    received_bytes = 0;\n\}", "\n}")]),
+    ("connected despite a CRC mismatch", [("src/app/exchange_cycle.cpp", r" && parcer->crc_ok\)", ")")]),
+    ("version 2.0 refused", [("src/app/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x20")]),
+    ("connected from version 1.0 on", [("src/app/exchange_cycle.cpp", r"highest_unsupported_version = 0x1F", "highest_unsupported_version = 0x0F")]),
+    ("sent while not connected", [("src/app/exchange_cycle.cpp", r"    if \(!connected\)\n        return;\n", "")]),
+    ("watchdog never clears its counter", [("src/app/exchange_cycle.cpp", r"\n    received_bytes = 0;\n\}", "\n}")]),
     ("no copy of the box's settings on connect",
      [("src/window430/settings_controls.cpp", r"static_cast<Audio_settings&>\(\*audio\) = \*parcer;", "static_cast<Bank_routing&>(*audio) = *parcer;")]),
     ("waiting frames kept without bound", [("src/link/serial_port.cpp", r"max_waiting_frames = 8", "max_waiting_frames = 80")]),
@@ -92,7 +92,7 @@ MUTANTS = [
      [("src/link/port_identity.cpp", r"serial_number == other\.serial_number && vendor_id", "vendor_id")]),
     ("stored adapter not looked for at start",
      [("src/window_common/port_list.cpp", r"if \(adapter\.has_serial_number\(\) \|\| !adapter\.socket\.isEmpty\(\)\) \{", "if (false) {")]),
-    ("lost port never looked for", [("src/link/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
+    ("lost port never looked for", [("src/app/exchange_cycle.cpp", r"    serial_port->reopen_if_back\(\);\n", "")]),
     ("rate entry 12 taken on every platform", [("src/window_common/port_list.cpp", r"int entry = combo->findData\(line_rate\);", "int entry = -1;")]),
     # Store and hand-over
     ("store key renamed", [("src/app/settings_store.cpp", r'port_key = QStringLiteral\("SerialPort"\)', 'port_key = QStringLiteral("Port")')]),
@@ -176,13 +176,13 @@ BLIND_MUTANTS = [
 
     ("a box reporting protocol version 0x1F already counts as connected, so settings frames are "
      "sent to it and its settings are loaded",
-     [("src/link/exchange_cycle.cpp",
+     [("src/app/exchange_cycle.cpp",
        r"parcer->protocol_version > highest_unsupported_version",
        "parcer->protocol_version >= highest_unsupported_version")]),
 
     ("received frames are no longer counted for the model-431 window: its received status always "
      "shows \"Fault\" in red and its audio embedding controls stay disabled while a 431 box talks",
-     [("src/link/exchange_cycle.cpp",
+     [("src/app/exchange_cycle.cpp",
        r"\n        window_431->received_bytes \+= chunk_size;",
        "")]),
 
@@ -325,8 +325,8 @@ BLIND_MUTANTS = [
     ("the simulated model-430 box never reports a CRC error count reset (flag bit 6) after a reset "
      "request, so the request stays pending in the tool",
      [("tools/boxsim/box.cpp",
-       r"reset_owed && cfg\.model == Model::m430",
-       "reset_owed && cfg.model == Model::m431")]),
+       r"reset_owed && cfg\.model->status == models::Status_layout::m430",
+       "reset_owed && cfg.model->status == models::Status_layout::m431")]),
 
     ("the simulated model-431 box puts the audio channel code into bits 2-0 of the status flags "
      "instead of bits 3-1, so the tool shows the wrong channel count and may see no input",
@@ -343,7 +343,7 @@ BLIND_MUTANTS = [
     ("boxsim's --sdi-rate option no longer reaches a model-431 box: its status frames keep the HDMI "
      "format's own SDI output rate",
      [("tools/boxsim/options.cpp",
-       r"\n        box\.hdmi\.sdi_rate = box\.sdi\.sdi_rate;",
+       r"\n    run\.box\.hdmi\.sdi_rate = run\.box\.sdi\.sdi_rate;",
        "")]),
 
     ("boxsim exits with status 1 instead of 2 for bad options, the same as for a line it cannot open",

@@ -1,7 +1,10 @@
-// The frame codec and the status layout: known answers from the wire format, round trips,
-// and the receive assembler however the bytes are cut.
+// The frame codec, the status layout and the models table: known answers from the wire
+// format, round trips, the tests' own model, and the receive assembler however the bytes
+// are cut.
 #include "crc16.h"
 #include "harness.h"
+#include "setting_names.h"
+#include "status_texts.h"
 
 namespace {
 
@@ -81,6 +84,8 @@ private slots:
                                                                  "090A0B0C0D0E0F"));
         QTest::newRow("431, every byte its own") << 0x01AF << true << sealed(bytes("525000 30 01AF 090A0B0C0D0E0F"));
         QTest::newRow("unknown device") << 0x0000 << true << sealed(bytes("525000 30 090A0B0C0D0E0F"));
+        QTest::newRow("the tests' model, every byte its own")
+            << int(test_model.device_id) << true << sealed(bytes("525000 30 7E57 0102030405 060708 090A0B0C0D0E0F"));
     }
 
     void settings_frames()
@@ -119,6 +124,9 @@ private slots:
                              << bytes("30 01AE 02 80 1234 0000000000 01 03 85C94002 0102 01 0A 01 11121314 "
                                       "2122 23242526 27 55");
         QTest::newRow("431") << 0x01AF << bytes("30 01AF 02 0B 1234 0000000000 02 04050001020304 2122 23242526 27");
+        QTest::newRow("the tests' model")
+            << int(test_model.device_id)
+            << bytes("30 7E57 02 0B 1234 0000000000 01 02 85C94002 0102 01 0A 01 11121314 2122 23242526 27 55");
     }
 
     // Every field at its own offset, read and written by the one layout.
@@ -155,6 +163,15 @@ private slots:
         status::Values decoded;
         status::decode(reinterpret_cast<const uint8_t*>(payload.constData()), decoded);
         QCOMPARE(status::encode(decoded).toHex(), payload.toHex());
+    }
+
+    // The lookups find the tests' model by identifier and by number, and name it.
+    void lookups_find_the_tests_model()
+    {
+        QCOMPARE(models::by_number("999"), &models::of(test_model.device_id));
+        QCOMPARE(status_texts::model(test_model.device_id), test_model.name);
+        QCOMPARE(&setting_names(test_model.device_id), &setting_names(frame::device_id_430));
+        QVERIFY(models::numbers(" ", " ").endsWith(" 999"));
     }
 
     void assembler_data()

@@ -153,6 +153,18 @@ private slots:
                  (QStringList{"ack@0", "update@5", "ack@5", "update@6", "to431@6", "ack@6", "update@6", "ack@6",
                               "update@6", "update@0", "to430@0"}));
     }
+
+    // Another model of the same window switches nothing.
+    void same_window_switches_nothing()
+    {
+        Video_rig rig;
+        Parcer parcer(&rig.video);
+        Recorder recorder(parcer);
+        status::Values box = status_430();
+        box.device_id = test_model.device_id;
+        feed(parcer, box);
+        QCOMPARE(recorder.events, QStringList{"update@0"});
+    }
 };
 
 TAVOLINK_TEST(Tst_models)

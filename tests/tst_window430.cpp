@@ -44,6 +44,8 @@ private slots:
         row("forced format on", [](auto& s) { s.settings.manual_fmt_enable = 1; },
             {"forced_format_warning=!|color:red"});
         row("unknown device", [](auto& s) { s.device_id = 0x0123; }, {"device=Unknown|"});
+        row("the tests' model", [](auto& s) { s.device_id = test_model.device_id, s.variant = 2; },
+            {"device=TEST-999E|"});
         row("model 431", [](auto& s) { s = status_431(), s.protocol_version = 0x20; },
             {"protocol_ver=2.0, Ok|color: green"});
         row(

@@ -19,6 +19,8 @@
 #include <QTimer>
 
 namespace {
+// The model-430 window's store is the one named "_431" (the model-431 window has the bare
+// name): users' stores already carry these names, and a rename would forget their ports.
 const QString store_organisation = QStringLiteral("mirelo_serial_port_431");
 constexpr int link_check_interval_ms = 2000;
 } // namespace
@@ -35,6 +37,8 @@ MainWindow::MainWindow(QWidget* parent, const QString& port_path)
 
     port_list::fill_port_names(ui->comboBox_SerialPort, port_path);
     port_list::fill_baud_rates(ui->comboBox_BaudRate);
+    // Hidden but kept: its controls hold the bank routing every model-430 settings frame
+    // carries, and tavolinkctl's settings files name them by its title ("Audio ").
     ui->groupBox_3->setVisible(false);
     ui->comboBox_Input_Source->addItems(setting_items::input_banks);
     ui->comboBox_Format_wr->addItems(forced_format_list);

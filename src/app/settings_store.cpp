@@ -8,6 +8,8 @@
 namespace settings_store {
 
 namespace {
+// The groups and keys of the stores users already have (a port index under
+// "SerialPort/SerialPort"): renaming one forgets their ports and positions.
 const QString port_group = QStringLiteral("SerialPort");
 const QString port_key = QStringLiteral("SerialPort");
 const QString adapter_key = QStringLiteral("Adapter");

@@ -16,26 +16,28 @@ void seal(QByteArray& frame)
 
 namespace {
 
-// Where the settings start in a host frame of each layout, and how many it carries.
-struct Settings_layout
+// The first setting (in wire order) a frame of `layout` carries; it carries the rest after it.
+std::size_t first_setting(models::Settings_layout layout)
 {
-    uint16_t device_id; // 0: none on the wire
-    uint8_t length;
-    std::size_t first_setting;
-};
+    switch (layout) {
+    case models::Settings_layout::all_settings:
+        return 0;
+    case models::Settings_layout::group_routing:
+    case models::Settings_layout::no_identifier:
+        break;
+    }
+    return group_routing_first;
+}
 
-constexpr Settings_layout settings_layouts[] = {
-    {device_id_430, 3 + settings_count, 0},
-    {device_id_431, 3 + group_routing_count, group_routing_first},
-    {0, 1 + group_routing_count, group_routing_first},
-};
-
-const Settings_layout& layout_for(uint16_t device_id)
+bool names_device(models::Settings_layout layout)
 {
-    for (const Settings_layout& layout : settings_layouts)
-        if (layout.device_id == device_id)
-            return layout;
-    return settings_layouts[std::size(settings_layouts) - 1];
+    return layout != models::Settings_layout::no_identifier;
+}
+
+// The length byte of a frame of `layout`: version, identifier, settings.
+uint8_t length_of(models::Settings_layout layout)
+{
+    return static_cast<uint8_t>(1 + (names_device(layout) ? 2 : 0) + settings_count - first_setting(layout));
 }
 
 } // namespace
@@ -54,18 +56,18 @@ QByteArray build_status_frame(const QByteArray& payload)
 
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values)
 {
-    const Settings_layout& layout = layout_for(device_id);
+    const models::Settings_layout layout = models::of(device_id).settings;
     QByteArray frame;
-    frame.reserve(static_cast<int>(envelope_size) + layout.length);
+    frame.reserve(static_cast<int>(envelope_size) + length_of(layout));
     frame.append(static_cast<char>(header_r));
     frame.append(static_cast<char>(header_p));
     frame.append(static_cast<char>(0x01)); // length, filled in by seal()
     frame.append(static_cast<char>(host_protocol_version));
-    if (layout.device_id != 0) {
+    if (names_device(layout)) {
         frame.append(static_cast<char>(device_id >> 8));
         frame.append(static_cast<char>(device_id & 0xFF));
     }
-    for (std::size_t i = layout.first_setting; i < settings_count; ++i)
+    for (std::size_t i = first_setting(layout); i < settings_count; ++i)
         frame.append(static_cast<char>(values.*settings_wire_order[i]));
     seal(frame);
     return frame;
@@ -84,19 +86,20 @@ Settings_frame parse_settings_frame(const QByteArray& bytes)
         return parsed;
     }
     parsed.protocol_version = data[3];
-    const uint16_t named_device = size >= 6 ? static_cast<uint16_t>(data[4] << 8 | data[5]) : 0;
-    const Settings_layout* layout = nullptr;
-    for (const Settings_layout& candidate : settings_layouts)
-        if (candidate.length == data[2] && (candidate.device_id == 0 || candidate.device_id == named_device))
-            layout = &candidate;
-    if (!layout) {
-        parsed.check = Settings_frame::Check::unknown_layout;
-        return parsed;
+    // The layout without an identifier first: its frames are too short for any other's.
+    const models::Model& named = models::of(size >= 6 ? static_cast<uint16_t>(data[4] << 8 | data[5]) : 0);
+    models::Settings_layout layout = models::Settings_layout::no_identifier;
+    if (data[2] != length_of(layout)) {
+        layout = named.settings;
+        if (!names_device(layout) || data[2] != length_of(layout)) {
+            parsed.check = Settings_frame::Check::unknown_layout;
+            return parsed;
+        }
+        parsed.device_id = named.device_id;
     }
-    parsed.device_id = layout->device_id;
-    const std::size_t first_byte = layout->device_id != 0 ? 6 : 4;
-    for (std::size_t i = layout->first_setting; i < settings_count; ++i)
-        parsed.values.*settings_wire_order[i] = data[first_byte + i - layout->first_setting];
+    const std::size_t first_byte = names_device(layout) ? 6 : 4;
+    for (std::size_t i = first_setting(layout); i < settings_count; ++i)
+        parsed.values.*settings_wire_order[i] = data[first_byte + i - first_setting(layout)];
     parsed.check = Settings_frame::Check::ok;
     return parsed;
 }

@@ -2,6 +2,7 @@
 
 // The frame envelope in both directions: building, checking and assembling frames.
 
+#include "models.h"
 #include "settings_bytes.h"
 
 #include <QByteArray>
@@ -11,11 +12,11 @@
 
 // Frames on the serial line: two header bytes, a length byte L, L payload bytes
 // (protocol version, then the device identifier where present) and a CRC-16 sent
-// most significant byte first. This file knows bytes only, nothing of models or widgets.
+// most significant byte first. Which settings a frame carries is the models table's word.
 namespace frame {
 
-constexpr uint16_t device_id_430 = 0x01AE;
-constexpr uint16_t device_id_431 = 0x01AF;
+using models::device_id_430;
+using models::device_id_431;
 constexpr uint8_t host_protocol_version = 0x30;
 
 constexpr uint8_t header_p = 0x50; // 'P'
@@ -34,8 +35,9 @@ void seal(QByteArray& frame);
 // host never sends one; the simulated box, the tests and the benchmarks do.
 QByteArray build_status_frame(const QByteArray& payload);
 
-// The host-to-box settings frame for the answering model: 23 bytes for model 430,
-// 15 for model 431, 13 without a device identifier for any other device.
+// The host-to-box settings frame in the answering model's settings layout: 23 bytes for
+// all settings (model 430), 15 for the group routing (model 431), 13 without a device
+// identifier for a device the table does not know.
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values);
 
 // A host-to-box frame read back, as the box reads it.
@@ -43,7 +45,7 @@ struct Settings_frame
 {
     enum class Check { ok, malformed, bad_crc, unknown_layout };
     Check check = Check::malformed;
-    uint16_t device_id = 0; // 0 for the layout without a device identifier
+    uint16_t device_id = 0; // a known model's; 0 for the layout without a device identifier
     uint8_t protocol_version = 0;
     Settings_values values; // what the frame's layout carries; the rest stays 0
 };

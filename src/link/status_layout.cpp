@@ -1,7 +1,7 @@
 // Encoding and decoding of the status payload; the offsets are status_layout.h's.
 #include "status_layout.h"
 
-#include "frame_codec.h"
+#include "models.h"
 
 namespace status {
 
@@ -37,20 +37,32 @@ void read_settings(const uint8_t* payload, int offset, Settings_values& settings
         settings.*settings_wire_order[first + i] = payload[offset + static_cast<int>(i)];
 }
 
+int payload_size(models::Status_layout layout)
+{
+    switch (layout) {
+    case models::Status_layout::m430:
+        return m430::size;
+    case models::Status_layout::m431:
+        return m431::size;
+    case models::Status_layout::common:
+        break;
+    }
+    return common::size;
+}
+
 } // namespace
 
 QByteArray encode(const Values& v)
 {
-    const bool is_430 = v.device_id == frame::device_id_430;
-    const bool is_431 = v.device_id == frame::device_id_431;
-    QByteArray p(is_430 ? m430::size : is_431 ? m431::size : common::size, '\0');
+    const models::Status_layout layout = models::of(v.device_id).status;
+    QByteArray p(payload_size(layout), '\0');
     p[common::protocol_version] = static_cast<char>(v.protocol_version);
     write_u16(p, common::device_id, v.device_id);
     p[common::variant] = static_cast<char>(v.variant);
     p[common::flags] = static_cast<char>(v.flags);
     write_u16(p, common::status_word, v.status_word);
 
-    if (is_430) {
+    if (layout == models::Status_layout::m430) {
         p[m430::input_detected] = static_cast<char>(v.input_detected);
         p[m430::sdi_rate] = static_cast<char>(v.sdi_rate);
         for (std::size_t i = 0; i < v.pid.size(); ++i)
@@ -61,7 +73,7 @@ QByteArray encode(const Values& v)
         write_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
         write_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
         p[m430::audio_groups] = static_cast<char>(v.audio_groups);
-    } else if (is_431) {
+    } else if (layout == models::Status_layout::m431) {
         p[m431::sdi_rate] = static_cast<char>(v.sdi_rate);
         for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
             p[m431::hdmi + static_cast<int>(i)] = static_cast<char>(v.hdmi.*hdmi_order[i]);
@@ -78,7 +90,8 @@ void decode(const uint8_t* p, Values& v)
     v.flags = p[common::flags];
     v.status_word = read_u16(p + common::status_word);
 
-    if (v.device_id == frame::device_id_430) {
+    const models::Status_layout layout = models::of(v.device_id).status;
+    if (layout == models::Status_layout::m430) {
         v.input_detected = p[m430::input_detected];
         v.sdi_rate = p[m430::sdi_rate];
         for (std::size_t i = 0; i < v.pid.size(); ++i)
@@ -89,7 +102,7 @@ void decode(const uint8_t* p, Values& v)
         read_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
         read_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
         v.audio_groups = p[m430::audio_groups];
-    } else if (v.device_id == frame::device_id_431) {
+    } else if (layout == models::Status_layout::m431) {
         v.sdi_rate = p[m431::sdi_rate];
         for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
             v.hdmi.*hdmi_order[i] = p[m431::hdmi + static_cast<int>(i)];

@@ -1,7 +1,7 @@
 #pragma once
 
 // Where each field sits in the payload of a status frame (payload byte k is frame byte
-// k + 3), for both models, and the one encoder and decoder of that layout. Everything that
+// k + 3), in each status layout the models table names, and the one encoder and decoder. Everything that
 // reads or builds a status frame goes through here: the decoder, the simulated box, the
 // tests, the benchmarks and the fuzzers.
 
@@ -14,7 +14,7 @@
 
 namespace status {
 
-// Every model.
+// Every layout.
 namespace common {
 constexpr int protocol_version = 0;
 constexpr int device_id = 1; // two bytes, most significant first, as every wider field
@@ -24,6 +24,7 @@ constexpr int status_word = 5;
 constexpr int size = 12; // bytes 7 to 11 are the box's own
 } // namespace common
 
+// models::Status_layout::m430, model 430's.
 namespace m430 {
 constexpr int input_detected = 12;
 constexpr int sdi_rate = 13;
@@ -37,6 +38,7 @@ constexpr int audio_groups = 34;
 constexpr int size = 35;
 } // namespace m430
 
+// models::Status_layout::m431, model 431's.
 namespace m431 {
 constexpr int sdi_rate = 12;
 constexpr int hdmi = 13; // format, frame, scan, mapping, depth, audio frequency, link rate
@@ -64,8 +66,8 @@ struct Hdmi_codes
     uint8_t rate = 0;                        // the link
 };
 
-// One status frame's payload by name. Fields of the other model are left alone by the
-// decoder and not written by the encoder.
+// One status frame's payload by name. Fields the device's layout lacks are left alone by
+// the decoder and not written by the encoder.
 struct Values
 {
     uint8_t protocol_version = 0x30;
@@ -85,8 +87,8 @@ struct Values
     Settings_values settings;
 };
 
-// The payload for `values.device_id`: 35 bytes for model 430, 27 for model 431, only the
-// common 12 for any other device.
+// The payload in the status layout of `values.device_id`: 35 bytes for the m430 layout, 27
+// for the m431 layout, only the common 12 for a device the table does not know.
 QByteArray encode(const Values& values);
 
 // Reads what `payload` holds for the device it names. `payload` must hold the bytes of

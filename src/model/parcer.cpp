@@ -3,6 +3,7 @@
 #include "parcer.h"
 
 #include "frame_codec.h"
+#include "models.h"
 #include "status_layout.h"
 #include "video.h"
 
@@ -38,7 +39,8 @@ void Parcer::parcing_data(uint8_t* data)
 
     status_word = decoded.status_word;
 
-    if (device_id == frame::device_id_430) {
+    const models::Model& model = models::of(device_id);
+    if (model.status == models::Status_layout::m430) {
         if (trusted && (status_flags & status::flag::crc_reset_done)) {
             video->crc_errors_reset = 0;
             qDebug() << "CRC errors reset done";
@@ -53,7 +55,7 @@ void Parcer::parcing_data(uint8_t* data)
         static_cast<Format_settings&>(*this) = decoded.settings;
         static_cast<Audio_settings&>(*this) = decoded.settings;
         audio_groups = decoded.audio_groups;
-    } else if (device_id == frame::device_id_431) {
+    } else if (model.status == models::Status_layout::m431) {
         video->input_detected = (status_flags & status::flag::hdmi_input) ? 1 : 0;
         audio_groups = (status_flags >> status::flag::channels_shift) & status::flag::channels_mask;
         video->sdi_rate = decoded.sdi_rate;
@@ -69,14 +71,26 @@ void Parcer::parcing_data(uint8_t* data)
 
     emit update_data_ready();
 
+    // Only a model shown in the other window switches; an unknown device leaves the window.
     if (trusted && device_id != previous_device_id) {
-        if (device_id == frame::device_id_430) {
-            emit device_id_changed_to_430();
-            qDebug() << "emit to 430";
-        } else if (device_id == frame::device_id_431) {
-            emit device_id_changed_to_431();
-            qDebug() << "emit to 431";
-        }
+        if (model.window != models::of(previous_device_id).window)
+            show_window(model.window);
         previous_device_id = device_id;
+    }
+}
+
+void Parcer::show_window(models::Window window)
+{
+    switch (window) {
+    case models::Window::mainwindow:
+        emit device_id_changed_to_430();
+        qDebug() << "emit to 430";
+        break;
+    case models::Window::mainwindow_431:
+        emit device_id_changed_to_431();
+        qDebug() << "emit to 431";
+        break;
+    case models::Window::none:
+        break;
     }
 }

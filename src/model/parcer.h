@@ -2,6 +2,7 @@
 
 // The status decoder.
 
+#include "models.h"
 #include "settings_bytes.h"
 
 #include <QObject>
@@ -38,7 +39,14 @@ public slots:
 
 signals:
     void update_data_ready();
+    // Misspelt, and kept: the receive path is known by these names (Serial_port's
+    // ack_recieved_and_send_new_msg answers it), and the debug log's readers by its words.
     void ack_recieved();
+    // One signal a window, named by the model each window was drawn for; any model the
+    // table shows in that window switches to it.
     void device_id_changed_to_430();
     void device_id_changed_to_431();
+
+private:
+    void show_window(models::Window window);
 };

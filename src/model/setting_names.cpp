@@ -2,7 +2,7 @@
 #include "setting_names.h"
 
 #include "forced_format_list.h"
-#include "frame_codec.h"
+#include "models.h"
 #include "status_texts.h"
 
 const QStringList switch_items = {QStringLiteral("off"), QStringLiteral("on")};
@@ -12,6 +12,8 @@ namespace {
 using S = Settings_values;
 const QStringList* const bank_pairs = nullptr;
 
+// The model-430 window's controls. Group and caption make the keys of tavolinkctl's settings
+// files: a caption changed here, or in the form, leaves every file saved before unreadable.
 const std::vector<Setting_name> settings_430 = {
     {"Audio ", "Input Source:", &S::input_sel, -1, &setting_items::input_banks},
     {"Audio ", "Out 1/2:", &S::output_12, -1, bank_pairs},
@@ -32,6 +34,7 @@ const std::vector<Setting_name> settings_430 = {
     {"Group B", "3/4 Mute", &S::mute, 3, &switch_items},
 };
 
+// The model-431 window's controls.
 const std::vector<Setting_name> settings_431 = {
     {"Group A", "Select:", &S::out_group_1, -1, &setting_items::out_groups},
     {"Group B", "Select:", &S::out_group_2, -1, &setting_items::out_groups},
@@ -51,9 +54,15 @@ const std::vector<Setting_name> no_settings;
 
 const std::vector<Setting_name>& setting_names(uint16_t device_id)
 {
-    return device_id == frame::device_id_430 ? settings_430
-        : device_id == frame::device_id_431  ? settings_431
-                                             : no_settings;
+    switch (models::of(device_id).window) {
+    case models::Window::mainwindow:
+        return settings_430;
+    case models::Window::mainwindow_431:
+        return settings_431;
+    case models::Window::none:
+        break;
+    }
+    return no_settings;
 }
 
 QString Setting_name::name() const

@@ -1,16 +1,9 @@
 // The text tables of every status the box reports and of the settings' control items.
 #include "status_texts.h"
 
-#include "frame_codec.h"
+#include "models.h"
 
 namespace {
-
-// Model name with the variant's suffix, by model (430, 431) and variant.
-const QString device_names[][3] = {
-    {QStringLiteral("MRL-QDC-430 "), QStringLiteral("MRL-QDC-430A"), QStringLiteral("MRL-QDC-430E")},
-    {QStringLiteral("MRL-QDC-431 "), QStringLiteral("MRL-QDC-431A"), QStringLiteral("MRL-QDC-431E")},
-};
-const QString model_names[] = {QStringLiteral("MRL-QDC-430"), QStringLiteral("MRL-QDC-431")};
 
 const QString link_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
 const QString input_texts[] = {QStringLiteral("Fault"), QStringLiteral("Ok")};
@@ -134,18 +127,14 @@ struct Version_texts
     QString texts[256];
 };
 
+// "Mistmatch" and "Version mistmatch" are misspelt, and stay so: they are what users have
+// learnt to look for, and what scripts reading tavolinkctl's output compare.
 const QString crc_check_texts[] = {QStringLiteral("Mistmatch"), QStringLiteral("Ok")};
 
 // A two-state code: state 0 and state 1 in their tones; a code beyond reads plain.
 Shown two_state(const QString (&texts)[2], unsigned code, Tone tone_0, Tone tone_1)
 {
     return {table_text(texts, code), code == 0 ? tone_0 : code == 1 ? tone_1 : Tone::plain};
-}
-
-// Index of a known model in the name tables, or -1.
-int model_index(uint16_t device_id)
-{
-    return device_id == frame::device_id_430 ? 0 : device_id == frame::device_id_431 ? 1 : -1;
 }
 
 } // namespace
@@ -162,18 +151,18 @@ Shown link(bool up)
 
 QString device(uint16_t device_id, uint8_t variant)
 {
-    const int model = model_index(device_id);
-    if (model < 0)
+    const models::Model& known = models::of(device_id);
+    if (known.device_id == 0)
         return unknown_code_text;
-    if (variant < std::size(device_names[model]))
-        return device_names[model][variant];
-    return QStringLiteral("%1 (%2)").arg(model_names[model]).arg(variant);
+    if (variant < known.variant_names.size())
+        return known.variant_names[variant];
+    return QStringLiteral("%1 (%2)").arg(known.name).arg(variant);
 }
 
 QString model(uint16_t device_id)
 {
-    const int model = model_index(device_id);
-    return model < 0 ? unknown_code_text : model_names[model];
+    const models::Model& known = models::of(device_id);
+    return known.device_id == 0 ? unknown_code_text : known.name;
 }
 
 Shown input(uint8_t input_detected)

@@ -71,10 +71,10 @@ extern const QString no_link;
 // The link: "Ok" while good frames arrive, "Fault" otherwise.
 Shown link(bool up);
 
-// The model name with its variant's suffix ("MRL-QDC-430 " ends in a blank), or "Unknown"
-// for an unknown device.
+// The model's name with its variant's suffix (models::Model::variant_names), or "Unknown"
+// for a device the models table does not know.
 QString device(uint16_t device_id, uint8_t variant);
-// The model name alone: "MRL-QDC-430", "MRL-QDC-431", or "Unknown".
+// The model's name alone, as the table has it, or "Unknown".
 QString model(uint16_t device_id);
 
 Shown input(uint8_t input_detected);

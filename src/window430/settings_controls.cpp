@@ -3,8 +3,8 @@
 #include "mainwindow.h"
 
 #include "audio.h"
-#include "frame_codec.h"
 #include "group_routing_view.h"
+#include "models.h"
 #include "parcer.h"
 #include "status_texts.h"
 #include "ui_mainwindow.h"
@@ -57,14 +57,20 @@ void MainWindow::update_audio_settings_default(bool)
 // sent back.
 void MainWindow::update_audio_settings_from_cpu()
 {
-    if (parcer->device_id == frame::device_id_430)
+    switch (models::of(parcer->device_id).settings) {
+    case models::Settings_layout::all_settings:
         static_cast<Audio_settings&>(*audio) = *parcer;
-    else if (parcer->device_id == frame::device_id_431)
+        break;
+    case models::Settings_layout::group_routing:
         static_cast<Group_routing&>(*audio) = *parcer;
+        break;
+    case models::Settings_layout::no_identifier:
+        break;
+    }
 }
 
 void MainWindow::update_video_settings_from_cpu()
 {
-    if (parcer->device_id == frame::device_id_430)
+    if (models::of(parcer->device_id).settings == models::Settings_layout::all_settings)
         static_cast<Format_settings&>(*video) = *parcer;
 }

@@ -2,8 +2,8 @@
 // audio groups, CRC errors, payload identifier, and the box's settings in the controls.
 #include "mainwindow.h"
 
-#include "frame_codec.h"
 #include "group_routing_view.h"
+#include "models.h"
 #include "parcer.h"
 #include "status_style.h"
 #include "ui_mainwindow.h"
@@ -24,7 +24,8 @@ const QString forced_off_style = QStringLiteral("color:grey");
 
 void MainWindow::update_MainWindow()
 {
-    if (parcer->device_id == frame::device_id_430) {
+    const models::Window shown_in = models::of(parcer->device_id).window;
+    if (shown_in == models::Window::mainwindow) {
         ui->label_device->setText(status_texts::device(parcer->device_id, parcer->device_variant));
         show_status(ui->label_input, status_texts::input(video->input_detected));
 
@@ -59,7 +60,7 @@ void MainWindow::update_MainWindow()
             show_status(ui->label_forced_format_warning, forced_off_text, forced_off_style);
         }
         ui->comboBox_Format_wr->setCurrentIndex(parcer->manual_format);
-    } else if (parcer->device_id != frame::device_id_431) {
+    } else if (shown_in == models::Window::none) {
         ui->label_device->setText(status_texts::device(parcer->device_id, parcer->device_variant));
     }
 

@@ -3,8 +3,8 @@
 #include "ui_mainwindow_431.h"
 
 #include "audio.h"
-#include "frame_codec.h"
 #include "group_routing_view.h"
+#include "models.h"
 #include "parcer.h"
 #include "port_list.h"
 #include "serial_port.h"
@@ -21,6 +21,7 @@
 
 namespace {
 
+// The name users' stores already have; the model-430 window's is the one with "_431".
 const QString settings_organisation = QStringLiteral("mirelo_serial_port");
 
 } // namespace
@@ -127,7 +128,7 @@ void MainWindow_431::settings_write()
 
 void MainWindow_431::update_MainWindow_431()
 {
-    if (parcer->device_id != frame::device_id_431)
+    if (models::of(parcer->device_id).window != models::Window::mainwindow_431)
         return;
 
     ui->label_device->setText(status_texts::device(parcer->device_id, parcer->device_variant));

@@ -30,6 +30,7 @@ public:
     int current_port_index() const;
 
 signals:
+    // Never emitted and never connected; "Default Set" sends through the Audio model.
     void MainWindow_signal();
     void default_set_apply();
 

@@ -329,8 +329,16 @@ void check_mirror(Rig& rig, QWidget& window, status::Values status)
     QCOMPARE(rig.box[0].frames(50).size(), 0);
 }
 
+const models::Model test_model = {0x7E57,
+                                  999,
+                                  QStringLiteral("TEST-999"),
+                                  models::Status_layout::m430,
+                                  models::Settings_layout::all_settings,
+                                  models::Window::mainwindow};
+
 int main(int argc, char** argv)
 {
+    models::add(test_model);
     // Before any thread starts: two listed serial ports, each a pseudo-terminal of ours.
     stand_in_ports_problem = stand_in_ports::enter(2);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))

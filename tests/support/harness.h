@@ -29,6 +29,10 @@ QString stand_in_problem();
 #define REQUIRE_STAND_IN_PORTS() if (!stand_in_problem().isEmpty()) QSKIP(qPrintable(stand_in_problem()))
 // clang-format on
 
+// A model of the tests' own, in the table while every test runs: the model-430 layouts and
+// window under another identifier, number and name.
+extern const models::Model test_model;
+
 // The private per-user store every test runs with: emptied, and read or written as a file,
 // by the window's organisation name and a "group/key".
 void clear_settings_store();

@@ -143,7 +143,7 @@ Rx_event Box::take_frame(const QByteArray& bytes)
     const frame::Settings_frame parsed = frame::parse_settings_frame(bytes);
     Rx_event event{Rx_event::Kind::applied, bytes, {}, {}};
     const int size = bytes.size();
-    const int model = model_number(cfg.model);
+    const int model = cfg.model->number;
 
     if (parsed.check == frame::Settings_frame::Check::bad_crc) {
         QByteArray resealed = bytes.left(size - 2);
@@ -161,7 +161,7 @@ Rx_event Box::take_frame(const QByteArray& bytes)
                          .arg(model)
                          .arg(settings_frame_size(cfg.model))
                          .arg(hex(bytes));
-    } else if (parsed.check != frame::Settings_frame::Check::ok || parsed.device_id != device_id(cfg.model)) {
+    } else if (parsed.check != frame::Settings_frame::Check::ok || parsed.device_id != cfg.model->device_id) {
         event.kind = Rx_event::Kind::wrong_device;
         event.text = QStringLiteral("ignored frame for device 0x%1, this is model %2: %3")
                          .arg(named_device(bytes), 4, 16, QLatin1Char('0'))
@@ -175,7 +175,7 @@ Rx_event Box::take_frame(const QByteArray& bytes)
 
     event.values = parsed.values;
     apply(parsed.values);
-    // Only a model-430 frame carries the reset request.
+    // Only a frame with all settings carries the reset request.
     const bool reset = parsed.values.crc_errors_reset == 1;
     if (reset) {
         error_count = 0;
@@ -201,9 +201,9 @@ Rx_event Box::take_frame(const QByteArray& bytes)
 
 void Box::apply(const Settings_values& values)
 {
-    // A model-431 frame carries the group routing alone; the reset request is not kept.
+    // A group-routing frame carries nothing else; the reset request is not kept.
     static_cast<Group_routing&>(current) = values;
-    if (cfg.model == Model::m430) {
+    if (cfg.model->settings == models::Settings_layout::all_settings) {
         static_cast<Bank_routing&>(current) = values;
         static_cast<Format_settings&>(current) = values;
     }
@@ -249,21 +249,27 @@ QByteArray Box::status_frame()
 {
     status::Values values;
     values.protocol_version = cfg.protocol_version;
-    values.device_id = device_id(cfg.model);
+    values.device_id = cfg.model->device_id;
     values.variant = cfg.variant;
     if (ack_owed)
         values.flags |= status::flag::ack;
-    if (reset_owed && cfg.model == Model::m430)
+    if (reset_owed && cfg.model->status == models::Status_layout::m430)
         values.flags |= status::flag::crc_reset_done;
     ack_owed = false;
     reset_owed = false;
     // The status word is the box's own; a sequence number helps when reading dumps.
     values.status_word = sequence++;
     values.settings = current;
-    if (cfg.model == Model::m430)
+    switch (cfg.model->status) {
+    case models::Status_layout::m430:
         report_sdi_input(values);
-    else
+        break;
+    case models::Status_layout::m431:
         report_hdmi_input(values);
+        break;
+    case models::Status_layout::common:
+        break;
+    }
     ++counters.frames;
     return frame::build_status_frame(status::encode(values));
 }

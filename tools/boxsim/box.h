@@ -1,6 +1,6 @@
 #pragma once
 
-// The simulated box without I/O: host bytes in, status frames and printable reports out.
+// The simulated box without I/O, any model of the table: host bytes in, status frames and printable reports out.
 
 #include "model.h"
 #include "presets.h"
@@ -21,7 +21,7 @@ namespace boxsim {
 
 struct Config
 {
-    Model model = Model::m430;
+    Model model = first_model();
     uint8_t protocol_version = 0x30;
     uint8_t variant = 0;
     bool input_present = true;

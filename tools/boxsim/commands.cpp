@@ -48,10 +48,10 @@ void Commands::obey(const QString& command)
     bool flag = false;
     Box& box = simulator->box();
 
-    if (verb == QLatin1String("430") || verb == QLatin1String("431")) {
-        simulator->become(verb == QLatin1String("430") ? Model::m430 : Model::m431);
+    if (const Model named = models::by_number(verb)) {
+        simulator->become(named);
     } else if (verb == QLatin1String("switch")) {
-        simulator->become(other_model(box.model()));
+        simulator->become(next_model(box.model()));
     } else if (verb == QLatin1String("input") && on_off(flag)) {
         box.set_input_present(flag);
         say(flag ? QStringLiteral("input present") : QStringLiteral("input absent"));
@@ -77,8 +77,9 @@ void Commands::obey(const QString& command)
     } else if (verb == QLatin1String("quit")) {
         simulator->finish(QStringLiteral("quit"));
     } else if (verb == QLatin1String("help")) {
-        say(QStringLiteral("commands: 430 | 431 | switch | input on|off | ack on|off | silence <s> | version <byte> | "
-                           "variant <n> | errors <n> | set <setting> <value> | stats | quit"));
+        say(QStringLiteral("commands: %1 | switch | input on|off | ack on|off | silence <s> | version <byte> | "
+                           "variant <n> | errors <n> | set <setting> <value> | stats | quit")
+                .arg(models::numbers(QStringLiteral(" | "), QStringLiteral(" | "))));
         say(QStringLiteral("settings: %1").arg(Box::setting_names().join(QLatin1Char(' '))));
     } else {
         say(QStringLiteral("unknown command \"%1\" (try help)").arg(command));

@@ -1,18 +1,21 @@
 #pragma once
 
-// The two models the simulated box can play, and what tells them apart on the line.
+// The models the simulated box can play: every row of the models table.
+
+#include "models.h"
 
 #include <cstdint>
 
 namespace boxsim {
 
-enum class Model { m430, m431 };
+// A row of the models table, never null.
+using Model = const models::Model*;
 
-uint16_t device_id(Model model);
-int model_number(Model model);
-Model other_model(Model model);
-// Size of the settings frame this model accepts (23 or 15 bytes), and its length byte.
+// The model a box plays unless told otherwise: the table's first.
+Model first_model();
+// The next row of the table, after the last the first: what `switch` becomes.
+Model next_model(Model model);
+// Size of the settings frame this model accepts (23 or 15 bytes).
 int settings_frame_size(Model model);
-uint8_t settings_payload_length(Model model);
 
 } // namespace boxsim

@@ -16,7 +16,7 @@ QString hex(const QByteArray& bytes, int limit)
 QString describe(Model model, const Settings_values& v)
 {
     QString text;
-    if (model == Model::m430) {
+    if (model->settings == models::Settings_layout::all_settings) {
         const QString format =
             v.manual_format < forced_format_list.size() ? forced_format_list.at(v.manual_format) : QStringLiteral("?");
         text = QStringLiteral("input_sel %1, outputs %2/%3/%4/%5, forced format %6 %7 (%8), crc reset %9, ")

@@ -55,7 +55,7 @@ void Simulator::start()
 {
     const auto& c = simulated.config();
     say(QStringLiteral("model %1, protocol 0x%2, variant %3, input %4, %5, seed %6")
-            .arg(model_number(c.model))
+            .arg(c.model->number)
             .arg(c.protocol_version, 2, 16, QLatin1Char('0'))
             .arg(c.variant)
             .arg(c.input_present ? QStringLiteral("present") : QStringLiteral("absent"))
@@ -115,7 +115,7 @@ void Simulator::send_frame()
         say(QStringLiteral("tx %1").arg(hex(out, 128)));
     const quint64 sent = simulated.stats().frames;
     if (run.switch_every && sent % run.switch_every == 0)
-        become(other_model(simulated.model()));
+        become(next_model(simulated.model()));
     if (run.frames && sent >= run.frames)
         finish(QStringLiteral("%1 frames sent").arg(sent));
 }
@@ -124,8 +124,8 @@ void Simulator::become(Model model)
 {
     simulated.set_model(model);
     say(QStringLiteral("now model %1 (device id 0x%2)")
-            .arg(model_number(model))
-            .arg(device_id(model), 4, 16, QLatin1Char('0')));
+            .arg(model->number)
+            .arg(model->device_id, 4, 16, QLatin1Char('0')));
 }
 
 void Simulator::on_received(const QByteArray& bytes)
