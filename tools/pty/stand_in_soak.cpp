@@ -215,7 +215,8 @@ int main(int argc, char** argv)
     Box* away = nullptr;
     qint64 pulled_at = 0, away_for = 0, plugged_at = -1, next_pull = pull_every_ms;
     std::vector<qint64> seen_ms;
-    int pulls[4] = {}, missed = 0, disturbances = 0, unanswered = 0;
+    int pulls[4] = {}, missed = 0, disturbances = 0, unanswered = 0, pauses = 0;
+    bool was_paused = false;
     long rss_warm = 0;
     clock.restart();
     for (qint64 tick = poll_ms; tick <= end_ms || away; tick += poll_ms) {
@@ -244,10 +245,19 @@ int main(int argc, char** argv)
             ++unanswered;
             continue;
         }
+        // No box counting for 1 s is the whole monitor paused (a loaded machine), not one box disturbed.
+        bool paused = true;
+        for (Box& box : boxes) {
+            if (now[box.port].frames > box.last.frames || &box == away)
+                box.frames_moved_ms = at;
+            paused = paused && (&box == away || at - box.frames_moved_ms >= stall_ms);
+        }
+        if (paused && !was_paused)
+            std::printf("%6.1f s: no box counted a frame for 1 s\n", at / 1000.0);
+        pauses += paused && !was_paused;
+        was_paused = paused;
         for (Box& box : boxes) {
             const Series& seen = now[box.port];
-            if (seen.frames > box.last.frames || &box == away)
-                box.frames_moved_ms = at;
             QString why;
             if (&box == away) {
                 const bool back = plugged_at >= 0 && seen.link_up == 1 && seen.reopens > box.last.reopens;
@@ -261,11 +271,11 @@ int main(int argc, char** argv)
                 away = nullptr;
                 plugged_at = -1;
             } else {
-                why = seen.link_up != 1                    ? QStringLiteral("link down")
-                    : seen.reopens != box.last.reopens     ? QStringLiteral("reopened")
-                    : seen.model != box.last.model         ? QStringLiteral("model %1").arg(seen.model)
-                    : at - box.frames_moved_ms >= stall_ms ? QStringLiteral("no new frame for 1 s")
-                                                           : QString();
+                why = seen.link_up != 1                               ? QStringLiteral("link down")
+                    : seen.reopens != box.last.reopens                ? QStringLiteral("reopened")
+                    : seen.model != box.last.model                    ? QStringLiteral("model %1").arg(seen.model)
+                    : !paused && at - box.frames_moved_ms >= stall_ms ? QStringLiteral("no new frame for 1 s")
+                                                                      : QString();
                 disturbances += !why.isEmpty() && !box.disturbed;
             }
             // Once each time it starts; one that did not come back is not also a disturbance.
@@ -308,6 +318,8 @@ int main(int argc, char** argv)
         QStringLiteral("median %1 s, from plugging in; /metrics read every %2 ms").arg(median, 0, 'f', 2).arg(poll_ms));
     row("other boxes disturbed", QString::number(disturbances), "0", disturbances == 0,
         QStringLiteral("link down, reopened, other model, or no new frame for 1 s"));
+    std::printf("%-26s %-12d every box at once: the process or the machine paused\n", "monitor paused 1 s or more",
+                pauses);
     row("scrapes not answered", QString::number(unanswered), "0", unanswered == 0, QString());
     row("resident memory growth", QStringLiteral("%1 kB").arg(growth), "< 1024 kB", growth < 1024,
         QStringLiteral("VmRSS %1 kB after %2 s, %3 kB at the end").arg(rss_warm).arg(warm_ms / 1000).arg(rss_end));
