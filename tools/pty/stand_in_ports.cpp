@@ -129,14 +129,6 @@ QString device_dir(int index)
     return device_dirs + '/' + name(index);
 }
 
-// The link udev would make: usb-<manufacturer>_<product>_<serial>-if00-port0, blanks as '_'.
-QString by_id_link(const Usb_adapter& adapter)
-{
-    const QString id =
-        QStringLiteral("usb-%1_%2_%3-if00-port0").arg(adapter.manufacturer, adapter.product, adapter.serial_number);
-    return by_id_dir + '/' + QString(id).replace(' ', '_');
-}
-
 // Takes away the attributes and the by-id link of port `index`.
 void forget(int index)
 {
@@ -186,6 +178,14 @@ bool place(int index, const QString& pty_path)
         && rename(staged.constData(), node.constData()) == 0;
 }
 
+// The link udev would make: usb-<manufacturer>_<product>_<serial>-if00-port0, blanks as '_'.
+QString by_id(const Usb_adapter& adapter)
+{
+    const QString id =
+        QStringLiteral("usb-%1_%2_%3-if00-port0").arg(adapter.manufacturer, adapter.product, adapter.serial_number);
+    return by_id_dir + '/' + QString(id).replace(' ', '_');
+}
+
 bool describe(int index, const Usb_adapter& adapter)
 {
     forget(index);
@@ -199,7 +199,7 @@ bool describe(int index, const Usb_adapter& adapter)
             return false;
     // The links name the port the adapter is on now; of twins, the last one described.
     const QByteArray target = ("../../" + name(index)).toLocal8Bit();
-    const QByteArray link = by_id_link(adapter).toLocal8Bit();
+    const QByteArray link = by_id(adapter).toLocal8Bit();
     const QByteArray in_socket =
         (by_path_dir + '/' + (adapter.socket.isEmpty() ? socket(index) : adapter.socket)).toLocal8Bit();
     unlink(link.constData());

@@ -35,6 +35,9 @@ struct Usb_adapter
 // udev's name for the USB socket of port `index`.
 QString socket(int index);
 
+// udev's /dev/serial/by-id link for `adapter`.
+QString by_id(const Usb_adapter& adapter);
+
 // Gives port `index` the attributes of `adapter` in the device list, with its links in
 // /dev/serial/by-id and by-path, as a USB adapter has them; unplugging the port takes them away.
 bool describe(int index, const Usb_adapter& adapter);
