@@ -395,7 +395,7 @@ BLIND_LINE_AND_CTL_MUTANTS = [
     ("blind-ctl: Group A and Group B both on 'In Gr1' (index 0) pass the same-group check",
      [("src/ctl/settings_file.cpp", r"if \(is_group_select\(setting\) && index >= 0\)", r"if (is_group_select(setting) && index > 0)")]),
     ("blind-ctl: settings files for model MRL-QDC-431 are refused as an unknown model (exit 5)",
-     [("src/ctl/settings_file.cpp", r"for \(uint16_t id : \{frame::device_id_430, frame::device_id_431\}\)", r"for (uint16_t id : {frame::device_id_430})")]),
+     [("src/ctl/settings_file.cpp", r"if \(const models::Model\* named = models::by_name\(model\)\)", r"if (const models::Model* named = models::by_name(model); named && named->number == 430)")]),
     ("blind-ctl: the audio pair values are always checked against bank 1: a file with Input Source 'SDI 9..16' is refused",
      [("src/ctl/settings_file.cpp", r"const QStringList& items = setting\.items\(contents\.values\);", r"const QStringList& items = setting.items(Settings_values{});")]),
     ("blind-ctl: save writes a wrong protocol_version minor (mask 0xF0 instead of 0x0F, e.g. \"3.48\")",

@@ -165,7 +165,7 @@ int save_settings(const Command_options& options)
     if (answer.failure)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;
-    if (model != frame::device_id_430 && model != frame::device_id_431)
+    if (!models::known(model))
         return fail({exit_status::bad_file,
                      QStringLiteral("%1: the box is an unknown device (0x%2); it has no settings to save")
                          .arg(link.port_name())
@@ -237,15 +237,17 @@ int reset_errors(const Command_options& options)
         answer.failure = link.no_status(options.timeout_ms);
     if (answer.failure)
         return fail(*answer.failure);
-    if (answer.values.device_id != frame::device_id_430)
+    const uint16_t model = answer.values.device_id;
+    if (models::of(model).settings != models::Settings_layout::all_settings)
         return fail({exit_status::not_applied,
                      QStringLiteral("%1: the box is a %2, which keeps no CRC error count")
-                         .arg(link.port_name(), status_texts::model(answer.values.device_id))});
+                         .arg(link.port_name(), status_texts::model(model))});
     Settings_values values = answer.values.settings; // the box's own, so that only the count changes
     values.crc_errors_reset = 1;
-    std::optional<Failure> failure = exchange(
-        link, frame::build_settings_frame(frame::device_id_430, values), answer.values,
-        [](const status::Values& v) { return (v.flags & status::flag::crc_reset_done) || v.crc_err_count == 0; });
+    std::optional<Failure> failure =
+        exchange(link, frame::build_settings_frame(model, values), answer.values, [](const status::Values& v) {
+            return (v.flags & status::flag::crc_reset_done) || v.crc_err_count == 0;
+        });
     if (failure && failure->status == exit_status::not_applied)
         failure->message = QStringLiteral("%1: the CRC error count still reads %2")
                                .arg(link.port_name())

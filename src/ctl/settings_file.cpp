@@ -1,7 +1,7 @@
 // Writing, reading and checking a settings file.
 #include "settings_file.h"
 
-#include "frame_codec.h"
+#include "models.h"
 #include "setting_names.h"
 #include "status_texts.h"
 
@@ -81,14 +81,13 @@ Contents read(const QByteArray& bytes)
         return contents;
     }
     const QString model = file.value(model_key).toString();
-    for (uint16_t id : {frame::device_id_430, frame::device_id_431})
-        if (model == status_texts::model(id))
-            contents.device_id = id;
+    if (const models::Model* named = models::by_name(model))
+        contents.device_id = named->device_id;
     if (contents.device_id == 0) {
-        contents.faults << QStringLiteral("\"%1\" is \"%2\"; it may be %3")
-                               .arg(model_key, model,
-                                    quoted({status_texts::model(frame::device_id_430),
-                                            status_texts::model(frame::device_id_431)}));
+        QStringList names;
+        for (const models::Model& known : models::all())
+            names << known.name;
+        contents.faults << QStringLiteral("\"%1\" is \"%2\"; it may be %3").arg(model_key, model, quoted(names));
         return contents;
     }
     const QJsonObject settings = file.value(settings_key).toObject();
