@@ -480,7 +480,7 @@ BLIND_LINE_AND_CTL_MUTANTS = [
      [("src/link/serial_port.cpp", r"if \(new_name != old_name\)", r"if (new_name == old_name)")]),
     # src/window_common/port_list.cpp (1)
     ("blind-line: with two stored-adapter candidates the window opens the stored index instead of none",
-     [("src/window_common/port_list.cpp", r"qDebug\(\)\.noquote\(\) << found\.why_none;\n            return -1;", "qDebug().noquote() << found.why_none;\n            return stored_index;")]),
+     [("src/window_common/port_list.cpp", r"qCDebug\(lc_link\)\.noquote\(\) << found\.why_none;\n            return -1;", "qCDebug(lc_link).noquote() << found.why_none;\n            return stored_index;")]),
     # src/app/settings_store.cpp (1)
     ("blind-line: the stored adapter identity is not read back: the window falls back to the stored index",
      [("src/app/settings_store.cpp", r"\n    values\.adapter = store\.value\(adapter_key\)\.toString\(\);", r"")]),
