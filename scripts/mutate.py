@@ -371,9 +371,9 @@ MUTANTS += [("blind: " + what, edits) for what, edits in BLIND_MUTANTS]
 BLIND_LINE_AND_CTL_MUTANTS = [
     # ---------------- src/ctl/main.cpp (2) ----------------
     ("blind-ctl: status/watch/save/check/reset-errors accept two --port (limit off by one) instead of a usage error (exit 2)",
-     [("src/ctl/main.cpp", r"if \(!many && ports\.size\(\) > 1\)", r"if (!many && ports.size() > 2)")]),
+     [("src/ctl/main.cpp", r"if \(!command\.many_ports && ports\.size\(\) > 1\)", r"if (!command.many_ports && ports.size() > 2)")]),
     ("blind-ctl: check is marked as not taking --json: 'check --json' ends with usage status 2",
-     [("src/ctl/main.cpp", r"\{check_settings, true, true\}", r"{check_settings, true, false}")]),
+     [("src/ctl/main.cpp", r"check_settings, box_json,", r"check_settings, box,")]),
 
     # ---------------- src/ctl/commands.cpp (6) ----------------
     ("blind-ctl: apply to several ports exits with the last failing box's status, not the highest",
