@@ -391,7 +391,7 @@ BLIND_LINE_AND_CTL_MUTANTS = [
 
     # ---------------- src/ctl/settings_file.cpp (5) ----------------
     ("blind-ctl: a settings file without format_version is accepted (missing version defaults to the current one)",
-     [("src/ctl/settings_file.cpp", r"version\.toInt\(-1\) != format_version", r"version.toInt(format_version) != format_version")]),
+     [("src/ctl/settings_file.cpp", r"const int file_version = version\.toInt\(-1\);", r"const int file_version = version.toInt(format_version);")]),
     ("blind-ctl: Group A and Group B both on 'In Gr1' (index 0) pass the same-group check",
      [("src/ctl/settings_file.cpp", r"if \(is_group_select\(setting\) && index >= 0\)", r"if (is_group_select(setting) && index > 0)")]),
     ("blind-ctl: settings files for model MRL-QDC-431 are refused as an unknown model (exit 5)",
