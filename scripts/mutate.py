@@ -371,9 +371,9 @@ MUTANTS += [("blind: " + what, edits) for what, edits in BLIND_MUTANTS]
 BLIND_LINE_AND_CTL_MUTANTS = [
     # ---------------- src/ctl/main.cpp (2) ----------------
     ("blind-ctl: status/watch/save/check/reset-errors accept two --port (limit off by one) instead of a usage error (exit 2)",
-     [("src/ctl/main.cpp", r"if \(!many && ports\.size\(\) > 1\)", r"if (!many && ports.size() > 2)")]),
+     [("src/ctl/main.cpp", r"if \(!command\.many_ports && ports\.size\(\) > 1\)", r"if (!command.many_ports && ports.size() > 2)")]),
     ("blind-ctl: check is marked as not taking --json: 'check --json' ends with usage status 2",
-     [("src/ctl/main.cpp", r"\{check_settings, true, true\}", r"{check_settings, true, false}")]),
+     [("src/ctl/main.cpp", r"check_settings, box_json,", r"check_settings, box,")]),
 
     # ---------------- src/ctl/commands.cpp (6) ----------------
     ("blind-ctl: apply to several ports exits with the last failing box's status, not the highest",
@@ -391,11 +391,11 @@ BLIND_LINE_AND_CTL_MUTANTS = [
 
     # ---------------- src/ctl/settings_file.cpp (5) ----------------
     ("blind-ctl: a settings file without format_version is accepted (missing version defaults to the current one)",
-     [("src/ctl/settings_file.cpp", r"version\.toInt\(-1\) != format_version", r"version.toInt(format_version) != format_version")]),
+     [("src/ctl/settings_file.cpp", r"const int file_version = version\.toInt\(-1\);", r"const int file_version = version.toInt(format_version);")]),
     ("blind-ctl: Group A and Group B both on 'In Gr1' (index 0) pass the same-group check",
      [("src/ctl/settings_file.cpp", r"if \(is_group_select\(setting\) && index >= 0\)", r"if (is_group_select(setting) && index > 0)")]),
     ("blind-ctl: settings files for model MRL-QDC-431 are refused as an unknown model (exit 5)",
-     [("src/ctl/settings_file.cpp", r"for \(uint16_t id : \{frame::device_id_430, frame::device_id_431\}\)", r"for (uint16_t id : {frame::device_id_430})")]),
+     [("src/ctl/settings_file.cpp", r"if \(const models::Model\* named = models::by_name\(model\)\)", r"if (const models::Model* named = models::by_name(model); named && named->number == 430)")]),
     ("blind-ctl: the audio pair values are always checked against bank 1: a file with Input Source 'SDI 9..16' is refused",
      [("src/ctl/settings_file.cpp", r"const QStringList& items = setting\.items\(contents\.values\);", r"const QStringList& items = setting.items(Settings_values{});")]),
     ("blind-ctl: save writes a wrong protocol_version minor (mask 0xF0 instead of 0x0F, e.g. \"3.48\")",
@@ -480,7 +480,7 @@ BLIND_LINE_AND_CTL_MUTANTS = [
      [("src/link/serial_port.cpp", r"if \(new_name != old_name\)", r"if (new_name == old_name)")]),
     # src/window_common/port_list.cpp (1)
     ("blind-line: with two stored-adapter candidates the window opens the stored index instead of none",
-     [("src/window_common/port_list.cpp", r"qDebug\(\)\.noquote\(\) << found\.why_none;\n            return -1;", "qDebug().noquote() << found.why_none;\n            return stored_index;")]),
+     [("src/window_common/port_list.cpp", r"qCDebug\(lc_link\)\.noquote\(\) << found\.why_none;\n            return -1;", "qCDebug(lc_link).noquote() << found.why_none;\n            return stored_index;")]),
     # src/app/settings_store.cpp (1)
     ("blind-line: the stored adapter identity is not read back: the window falls back to the stored index",
      [("src/app/settings_store.cpp", r"\n    values\.adapter = store\.value\(adapter_key\)\.toString\(\);", r"")]),

@@ -188,7 +188,7 @@ private slots:
         QTest::newRow("empty file") << apply << " " << 5 << "the file is empty";
         QTest::newRow("not JSON") << apply << "{\"format_version\": 1," << 5 << "not JSON:";
         QTest::newRow("unknown version") << apply << "\"format_version\": 1=\"format_version\": 2" << 5
-                                         << "this tavolinkctl reads format version 1";
+                                         << "; version 2 needs a newer tavolinkctl";
         QTest::newRow("missing setting") << apply << "\"Group B / Select\"=\"Group B / Choice\"" << 5
                                          << "setting \"Group B / Select\" is missing; it may be \"In Gr1\", ";
         QTest::newRow("value not offered") << apply << "\"HD_720p60\"=\"HD_720p61\"" << 5

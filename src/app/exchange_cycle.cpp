@@ -3,14 +3,13 @@
 #include "mainwindow.h"
 
 #include "audio.h"
+#include "logging.h"
 #include "mainwindow_431.h"
 #include "parcer.h"
 #include "serial_port.h"
 #include "status_style.h"
 #include "ui_mainwindow.h"
 #include "video.h"
-
-#include <QDebug>
 
 namespace {
 constexpr uint8_t highest_unsupported_version = 0x1F;
@@ -31,7 +30,7 @@ void MainWindow::slot_serial_port_read(QByteArray data)
             parcer->protocol_version = assembler.payload()[0];
             parcer->crc_ok = false;
             emit parcing_data_ready(assembler.payload());
-            qDebug() << "crc mismatch";
+            qCDebug(lc_link) << "crc mismatch";
         }
         received_bytes += chunk_size;
         window_431->received_bytes += chunk_size;
@@ -55,7 +54,7 @@ void MainWindow::slot_packet_send()
     if (!connected)
         return;
     const QByteArray frame = build_packet();
-    qDebug() << "slot_packet_send";
+    qCDebug(lc_link) << "slot_packet_send";
     serial_port->write_packet(frame);
 }
 
@@ -85,7 +84,7 @@ void MainWindow::check_byte_receiving()
             widget->setEnabled(true);
         if (parcer->protocol_version > highest_unsupported_version && parcer->crc_ok)
             connected = true;
-        qDebug() << "byte_received is ok";
+        qCDebug(lc_link) << "byte_received is ok";
     } else {
         connected = false;
         show_status(ui->label_receiving_status, status_texts::link(false));

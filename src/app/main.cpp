@@ -53,6 +53,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("tavolink"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLINK_VERSION));
+    // The debug lines read as they did before they had categories, which logs and their readers
+    // expect; QT_MESSAGE_PATTERN (with %{category}, say) still has the last word.
+    qSetMessagePattern(QStringLiteral("%{message}"));
     QCommandLineParser parser;
     if (asks_only_for_usage_or_version(argc, argv)) {
         // Answered on a terminal without a display to show windows on.

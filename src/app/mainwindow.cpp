@@ -3,6 +3,7 @@
 
 #include "audio.h"
 #include "forced_format_list.h"
+#include "logging.h"
 #include "mainwindow_431.h"
 #include "parcer.h"
 #include "port_list.h"
@@ -14,7 +15,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDebug>
 #include <QPushButton>
 #include <QTimer>
 
@@ -120,7 +120,7 @@ MainWindow::MainWindow(QWidget* parent, const QString& port_path)
 MainWindow::~MainWindow()
 {
     settings_write();
-    qDebug() << "Destructor MainWindow";
+    qCDebug(lc_window) << "Destructor MainWindow";
     delete ui;
     delete audio;
     delete video;
@@ -133,7 +133,7 @@ MainWindow::~MainWindow()
 void MainWindow::settings_read()
 {
     const settings_store::Window_settings stored = settings_store::read(store_organisation, size());
-    qDebug() << "read" << stored.port_index;
+    qCDebug(lc_window) << "read" << stored.port_index;
     ui->comboBox_SerialPort->setCurrentIndex(
         port_list::start_index(ui->comboBox_SerialPort, port_path, stored.port_index, stored.adapter));
     move(stored.pos);
@@ -145,7 +145,7 @@ void MainWindow::settings_write()
         settings_store::write_port(store_organisation, ui->comboBox_SerialPort->currentIndex(),
                                    port_list::current_adapter(ui->comboBox_SerialPort));
     settings_store::write_pos(store_organisation, pos());
-    qDebug() << "SettingsWrite";
+    qCDebug(lc_window) << "SettingsWrite";
 }
 
 // The new window is shown before the old one closes: with no visible window the

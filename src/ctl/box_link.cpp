@@ -105,10 +105,7 @@ void Box_link::send(const QByteArray& frame)
 
 bool Box_link::full_length() const
 {
-    const int length = assembler.payload_length();
-    return values.device_id == frame::device_id_430 ? length == status::m430::size
-        : values.device_id == frame::device_id_431  ? length == status::m431::size
-                                                    : false;
+    return models::known(values.device_id) && assembler.payload_length() == status::payload_size(values.device_id);
 }
 
 void Box_link::read(const QByteArray& bytes)

@@ -1,7 +1,7 @@
 // Each box's link, frames, model and input as Prometheus series.
 #include "box_metrics.h"
 
-#include "frame_codec.h"
+#include "models.h"
 #include "status_texts.h"
 
 namespace {
@@ -117,7 +117,8 @@ void Box_metrics::show(const status::Values& v)
 {
     const Status_view view = status_view(v);
     const bool input = ::input_present(v);
-    const bool is_430 = v.device_id == frame::device_id_430, is_431 = v.device_id == frame::device_id_431;
+    const models::Status_layout layout = models::of(v.device_id).status;
+    const bool is_430 = layout == models::Status_layout::m430, is_431 = layout == models::Status_layout::m431;
     info.with(labels({{"model", text(status_texts::model(v.device_id))},
                       {"variant", std::to_string(v.variant)},
                       {"protocol", text(status_texts::protocol_version(v.protocol_version).text)}}))

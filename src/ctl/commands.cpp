@@ -85,19 +85,23 @@ std::optional<Failure> apply_to(const QString& port, const settings_file::Conten
     const QString wrong = settings_file::model_fault(contents, options.file, answer.values.device_id, link.port_name());
     if (!wrong.isEmpty())
         return Failure{exit_status::bad_file, wrong};
-    const QByteArray frame = frame::build_settings_frame(contents.device_id, contents.values);
+    const Settings_values values = settings_file::with_box(contents, answer.values.settings);
+    for (const Setting_name* setting : contents.not_in_file)
+        print_line(QStringLiteral("%1: %2: not in %3, left as the box has it")
+                       .arg(link.port_name(), setting->name(), options.file));
+    const QByteArray frame = frame::build_settings_frame(contents.device_id, values);
     if (options.dry_run) {
         const QString hex = QString::fromLatin1(frame.toHex(' '));
         print_line(options.ports.size() > 1 ? link.port_name() + QStringLiteral(": ") + hex : hex);
         return std::nullopt;
     }
     const auto applied = [&](const status::Values& v) {
-        return settings_file::differences(contents.device_id, contents.values, v.settings).empty();
+        return settings_file::differences(contents.device_id, values, v.settings).empty();
     };
     std::optional<Failure> failure = exchange(link, frame, answer.values, applied);
     if (failure && failure->status == exit_status::not_applied) {
         QStringList named;
-        for (const auto& d : settings_file::differences(contents.device_id, contents.values, answer.values.settings))
+        for (const auto& d : settings_file::differences(contents.device_id, values, answer.values.settings))
             named << QStringLiteral("%1: %2 (file: %3)").arg(d.setting, d.box, d.file);
         failure->message = QStringLiteral("%1: the box reports other values: %2")
                                .arg(link.port_name(), named.join(QStringLiteral("; ")));
@@ -165,7 +169,7 @@ int save_settings(const Command_options& options)
     if (answer.failure)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;
-    if (model != frame::device_id_430 && model != frame::device_id_431)
+    if (!models::known(model))
         return fail({exit_status::bad_file,
                      QStringLiteral("%1: the box is an unknown device (0x%2); it has no settings to save")
                          .arg(link.port_name())
@@ -204,24 +208,32 @@ int check_settings(const Command_options& options)
     const QString wrong = settings_file::model_fault(contents, options.file, model, link.port_name());
     if (!wrong.isEmpty())
         return fail({exit_status::bad_file, wrong});
-    const auto differ = settings_file::differences(model, contents.values, answer.values.settings);
+    const Settings_values& box = answer.values.settings;
+    const auto differ = settings_file::differences(model, settings_file::with_box(contents, box), box);
+    QStringList not_in_file;
+    for (const Setting_name* setting : contents.not_in_file)
+        not_in_file << setting->name();
     if (options.json) {
         QJsonArray array;
         for (const settings_file::Difference& d : differ)
             array.append(QJsonObject{{QStringLiteral("setting"), d.setting},
                                      {QStringLiteral("file"), d.file},
                                      {QStringLiteral("box"), d.box}});
-        print_json(QJsonDocument(QJsonObject{{QStringLiteral("port"), link.port_name()},
-                                             {QStringLiteral("file"), options.file},
-                                             {QStringLiteral("model"), status_texts::model(model)},
-                                             {QStringLiteral("match"), differ.empty()},
-                                             {QStringLiteral("differences"), array}}));
+        print_json(
+            QJsonDocument(QJsonObject{{QStringLiteral("port"), link.port_name()},
+                                      {QStringLiteral("file"), options.file},
+                                      {QStringLiteral("model"), status_texts::model(model)},
+                                      {QStringLiteral("match"), differ.empty()},
+                                      {QStringLiteral("differences"), array},
+                                      {QStringLiteral("not_in_file"), QJsonArray::fromStringList(not_in_file)}}));
     } else {
         print_line(QStringLiteral("%1: the box's settings %2 %3")
                        .arg(link.port_name(), differ.empty() ? QStringLiteral("match") : QStringLiteral("differ from"),
                             options.file));
         for (const settings_file::Difference& d : differ)
             print_line(QStringLiteral("  %1: %2 in the file, %3 on the box").arg(d.setting, d.file, d.box));
+        for (const QString& name : not_in_file)
+            print_line(QStringLiteral("  %1: not in the file, left as the box has it").arg(name));
     }
     return differ.empty() ? exit_status::done : exit_status::settings_differ;
 }
@@ -237,15 +249,17 @@ int reset_errors(const Command_options& options)
         answer.failure = link.no_status(options.timeout_ms);
     if (answer.failure)
         return fail(*answer.failure);
-    if (answer.values.device_id != frame::device_id_430)
+    const uint16_t model = answer.values.device_id;
+    if (models::of(model).settings != models::Settings_layout::all_settings)
         return fail({exit_status::not_applied,
                      QStringLiteral("%1: the box is a %2, which keeps no CRC error count")
-                         .arg(link.port_name(), status_texts::model(answer.values.device_id))});
+                         .arg(link.port_name(), status_texts::model(model))});
     Settings_values values = answer.values.settings; // the box's own, so that only the count changes
     values.crc_errors_reset = 1;
-    std::optional<Failure> failure = exchange(
-        link, frame::build_settings_frame(frame::device_id_430, values), answer.values,
-        [](const status::Values& v) { return (v.flags & status::flag::crc_reset_done) || v.crc_err_count == 0; });
+    std::optional<Failure> failure =
+        exchange(link, frame::build_settings_frame(model, values), answer.values, [](const status::Values& v) {
+            return (v.flags & status::flag::crc_reset_done) || v.crc_err_count == 0;
+        });
     if (failure && failure->status == exit_status::not_applied)
         failure->message = QStringLiteral("%1: the CRC error count still reads %2")
                                .arg(link.port_name())

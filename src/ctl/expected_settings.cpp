@@ -55,7 +55,8 @@ void Expected_settings::compare()
         return;
     }
     std::map<QString, settings_file::Difference> now;
-    for (settings_file::Difference& d : settings_file::differences(last->device_id, contents.values, last->settings))
+    for (settings_file::Difference& d :
+         settings_file::differences(last->device_id, settings_file::with_box(contents, last->settings), last->settings))
         now.emplace(d.setting, std::move(d));
     const auto tell = [this](const settings_file::Difference& d, bool differ) {
         emit event(QStringLiteral("drift"),

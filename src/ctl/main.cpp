@@ -9,34 +9,16 @@
 #include <QCoreApplication>
 
 #include <csignal>
-#include <functional>
-#include <map>
+#include <vector>
 
 namespace {
 
-const char* const description =
-    "The converter box from a shell: its status, its events, its settings in a file.\n"
-    "\n"
-    "Commands:\n"
-    "  ports                list the serial ports the system lists\n"
-    "  status               print the first status frame that passes its check, as the window shows it\n"
-    "  watch                print one line per event until SIGINT or SIGTERM; sends nothing\n"
-    "  save FILE            save the box's settings to FILE\n"
-    "  apply FILE           check FILE, send its settings in one frame and wait until the box reports them;\n"
-    "                       with several --port, to each box in turn\n"
-    "  check FILE           compare the box's settings with FILE and print those that differ; sends nothing\n"
-    "  reset-errors         clear the model-430 box's CRC error count, as Reset Errors does\n"
-    "\n"
+const char* const description = "The converter box from a shell: its status, its events, its settings in a file.";
+
+const char* const exit_statuses =
     "Exit status: 0 done, 2 usage, 3 no status frame in time, 4 the port cannot be opened,\n"
     "5 bad settings file, 6 not acknowledged, 7 not applied, 8 monitor cannot listen,\n"
     "9 check: the settings differ. apply to several boxes exits with the highest status of any.";
-
-struct Command
-{
-    std::function<int(const Command_options&)> run;
-    bool takes_file;
-    bool takes_json;
-};
 
 int watch(const Command_options& options)
 {
@@ -57,16 +39,95 @@ int watch(const Command_options& options)
     return status;
 }
 
-const std::map<QString, Command> commands = {
-    {QStringLiteral("ports"), {list_ports, false, true}},
-    {QStringLiteral("status"), {show_status, false, true}},
-    {QStringLiteral("watch"), {watch, false, true}},
-    {QStringLiteral("monitor"), {monitor, false, true}},
-    {QStringLiteral("save"), {save_settings, true, false}},
-    {QStringLiteral("apply"), {apply_settings, true, false}},
-    {QStringLiteral("check"), {check_settings, true, true}},
-    {QStringLiteral("reset-errors"), {reset_errors, false, false}},
+// Every option, under its long name.
+std::vector<QCommandLineOption> option_table()
+{
+    // clang-format off
+    return {
+        {{"p", "port"}, "The port: a listed name such as ttyUSB0, or any path. Without it, the one port the system "
+         "lists. apply and monitor: once for each box.", "NAME|PATH"},
+        {"json", "ports, status, watch, check: print JSON. monitor: print watch's JSON lines and drift events, each "
+         "with its port."},
+        {"timeout", "How long to wait for the first status frame (default 3).", "SECONDS", "3"},
+        {"dry-run", "apply: check, print the frame in hex and send nothing."},
+        {"listen", "monitor: the address and port to serve /metrics on (default 127.0.0.1:9430).", "ADDRESS:PORT",
+         "127.0.0.1:9430"},
+        {"expect", "monitor: compare the box on PORT (one that --port names) with the settings FILE, as check does; "
+         "once for each such box.", "PORT=FILE"},
+    };
+    // clang-format on
+}
+
+struct Command
+{
+    QString name;
+    QString argument; // "FILE", or none
+    QString summary;  // in the list of commands; a second line is indented under the first
+    int (*run)(const Command_options&);
+    QStringList options; // by long name
+    bool many_ports;     // --port once for each box
+    bool needs_port;
 };
+
+// The commands in the order of --help.
+const std::vector<Command>& commands()
+{
+    const QStringList box{"port", "timeout"}, box_json{"port", "timeout", "json"};
+    // clang-format off
+    static const std::vector<Command> table = {
+        {"ports", {}, "list the serial ports the system lists", list_ports, box_json, false, false},
+        {"status", {}, "print the first status frame that passes its check, as the window shows it", show_status,
+         box_json, false, false},
+        {"watch", {}, "print one line per event until SIGINT or SIGTERM; sends nothing", watch, box_json, false,
+         false},
+        {"save", "FILE", "save the box's settings to FILE", save_settings, box, false, false},
+        {"apply", "FILE", "check FILE, send its settings in one frame and wait until the box reports them;\n"
+         "with several --port, to each box in turn", apply_settings, box + QStringList{"dry-run"}, true, false},
+        {"check", "FILE", "compare the box's settings with FILE and print those that differ; sends nothing",
+         check_settings, box_json, false, false},
+        {"reset-errors", {}, "clear the model-430 box's CRC error count, as Reset Errors does", reset_errors, box,
+         false, false},
+        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM and serve their state on /metrics;\n"
+         "sends nothing", monitor, box_json + QStringList{"listen", "expect"}, true, true},
+    };
+    // clang-format on
+    return table;
+}
+
+const Command* find_command(const QString& name)
+{
+    for (const Command& command : commands())
+        if (command.name == name)
+            return &command;
+    return nullptr;
+}
+
+// "a, b and c": the commands `wanted` picks.
+QString command_names(bool (*wanted)(const Command&, const QString&), const QString& option = QString())
+{
+    QStringList names;
+    for (const Command& command : commands())
+        if (wanted(command, option))
+            names << command.name;
+    const QString last = names.takeLast();
+    return names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+bool takes_option(const Command& command, const QString& option)
+{
+    return command.options.contains(option);
+}
+
+QString command_list()
+{
+    QString list = QStringLiteral("Commands:\n");
+    for (const Command& command : commands()) {
+        const QString call = (command.name + ' ' + command.argument).trimmed();
+        QString summary = command.summary;
+        list += QStringLiteral("  %1 %2\n").arg(call.leftJustified(20), summary.replace('\n', '\n' + QString(23, ' ')));
+    }
+    return list;
+}
 
 int usage(const QString& message)
 {
@@ -77,6 +138,8 @@ int usage(const QString& message)
 
 } // namespace
 
+// As Qt's documentation has it for a tool with commands: a first parse that knows every option
+// finds the command; a second knows only that command's, and its --help shows them.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -84,73 +147,65 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(TAVOLINK_VERSION));
     std::signal(SIGPIPE, SIG_IGN);
 
+    const std::vector<QCommandLineOption> options = option_table();
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(description));
+    parser.setApplicationDescription(QString::fromLatin1(description) + QStringLiteral("\n\n") + command_list()
+                                     + QLatin1Char('\n') + QString::fromLatin1(exit_statuses));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
-                                  QStringLiteral("The port: a listed name such as ttyUSB0, or any path. Without it, "
-                                                 "the one port the system lists. apply and monitor: once for "
-                                                 "each box."),
-                                  QStringLiteral("NAME|PATH"));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("ports, status, watch, check: print JSON. monitor: print watch's "
-                                                 "JSON lines and drift events, each with its port."));
-    const QCommandLineOption expect(QStringLiteral("expect"),
-                                    QStringLiteral("monitor: compare the box on PORT (one that --port names) with "
-                                                   "the settings FILE, as check does; once for each such box."),
-                                    QStringLiteral("PORT=FILE"));
-    const QCommandLineOption listen(QStringLiteral("listen"),
-                                    QStringLiteral("monitor: the address and port to serve /metrics on (default "
-                                                   "127.0.0.1:9430)."),
-                                    QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:9430"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("How long to wait for the first status frame (default 3)."),
-                                     QStringLiteral("SECONDS"), QStringLiteral("3"));
-    const QCommandLineOption dry_run(QStringLiteral("dry-run"),
-                                     QStringLiteral("apply: check, print the frame in hex and send nothing."));
-    parser.addOptions({port, json, timeout, dry_run, listen, expect});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("ports, status, watch, monitor, save, apply, check or reset-errors."));
+    parser.addOptions({options.begin(), options.end()});
+    parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("help, or a command of the list above."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("save, apply and check: the settings file."),
                                  QStringLiteral("[FILE]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
-    if (parser.isSet(help))
+    QStringList arguments = parser.positionalArguments();
+    const bool asked_help = parser.isSet(help) || arguments.value(0) == QLatin1String("help");
+    if (arguments.value(0) == QLatin1String("help"))
+        arguments.removeFirst();
+    if (asked_help && arguments.isEmpty())
         parser.showHelp(exit_status::done);
     if (parser.isSet(version))
         parser.showVersion();
-
-    const QStringList arguments = parser.positionalArguments();
     if (arguments.isEmpty())
         return usage(QStringLiteral("no command given"));
-    const auto found = commands.find(arguments.first());
-    if (found == commands.end())
+    const Command* found = find_command(arguments.first());
+    if (!found)
         return usage(QStringLiteral("unknown command '%1'").arg(arguments.first()));
-    const Command& command = found->second;
-    if (arguments.size() != (command.takes_file ? 2 : 1))
-        return usage(command.takes_file ? QStringLiteral("%1 takes one FILE").arg(arguments.first())
-                                        : QStringLiteral("%1 takes no argument").arg(arguments.first()));
-    if (parser.isSet(json) && !command.takes_json)
-        return usage(QStringLiteral("--json is for ports, status, watch, check and monitor"));
-    if (parser.isSet(dry_run) && arguments.first() != QLatin1String("apply"))
-        return usage(QStringLiteral("--dry-run is for apply"));
-    const bool is_monitor = arguments.first() == QLatin1String("monitor");
-    if (parser.isSet(listen) && !is_monitor)
-        return usage(QStringLiteral("--listen is for monitor"));
-    if (parser.isSet(expect) && !is_monitor)
-        return usage(QStringLiteral("--expect is for monitor"));
-    const bool many = is_monitor || arguments.first() == QLatin1String("apply");
-    QStringList ports = parser.values(port);
-    if (is_monitor && ports.isEmpty())
-        return usage(QStringLiteral("monitor takes one --port for each box"));
-    if (many && ports.removeDuplicates() > 0)
-        return usage(QStringLiteral("%1 takes each --port once").arg(arguments.first()));
-    if (!many && ports.size() > 1)
-        return usage(QStringLiteral("only apply and monitor take more than one --port"));
+    const Command& command = *found;
+
+    QCommandLineParser own;
+    own.setApplicationDescription(QStringLiteral("%1\n\n%2").arg(command.summary, QString::fromLatin1(exit_statuses)));
+    own.addHelpOption();
+    for (const QCommandLineOption& option : options)
+        if (command.options.contains(option.names().last()))
+            own.addOption(option);
+    own.addPositionalArgument(command.name, QStringLiteral("the command."), command.name);
+    if (!command.argument.isEmpty())
+        own.addPositionalArgument(command.argument, QStringLiteral("the settings file."));
+    own.parse(QCoreApplication::arguments());
+    if (asked_help)
+        own.showHelp(exit_status::done);
+    if (arguments.size() != (command.argument.isEmpty() ? 1 : 2))
+        return usage(command.argument.isEmpty() ? QStringLiteral("%1 takes no argument").arg(command.name)
+                                                : QStringLiteral("%1 takes one FILE").arg(command.name));
+    if (!own.unknownOptionNames().isEmpty()) {
+        const QString option = own.unknownOptionNames().first();
+        return usage(QStringLiteral("--%1 is for %2").arg(option, command_names(takes_option, option)));
+    }
+    QStringList ports = parser.values(QStringLiteral("port"));
+    if (command.needs_port && ports.isEmpty())
+        return usage(QStringLiteral("%1 takes one --port for each box").arg(command.name));
+    if (command.many_ports && ports.removeDuplicates() > 0)
+        return usage(QStringLiteral("%1 takes each --port once").arg(command.name));
+    if (!command.many_ports && ports.size() > 1)
+        return usage(
+            QStringLiteral("only %1 take more than one --port").arg(command_names([](const Command& c, const QString&) {
+                return c.many_ports;
+            })));
     QStringList expected_ports;
-    for (const QString& pair : parser.values(expect)) {
+    for (const QString& pair : parser.values(QStringLiteral("expect"))) {
         const QString named = pair.section('=', 0, 0);
         if (!pair.contains('=') || pair.section('=', 1).isEmpty() || !ports.contains(named))
             return usage(QStringLiteral("--expect takes PORT=FILE, PORT as a --port names it: '%1'").arg(pair));
@@ -159,18 +214,18 @@ int main(int argc, char** argv)
         expected_ports << named;
     }
 
-    Command_options options;
-    options.port = parser.value(port);
-    options.ports = ports;
-    options.expect = parser.values(expect);
-    options.listen = parser.value(listen);
-    options.json = parser.isSet(json);
-    options.dry_run = parser.isSet(dry_run);
-    options.file = command.takes_file ? arguments.at(1) : QString();
+    Command_options chosen;
+    chosen.port = parser.value(QStringLiteral("port"));
+    chosen.ports = ports;
+    chosen.expect = parser.values(QStringLiteral("expect"));
+    chosen.listen = parser.value(QStringLiteral("listen"));
+    chosen.json = parser.isSet(QStringLiteral("json"));
+    chosen.dry_run = parser.isSet(QStringLiteral("dry-run"));
+    chosen.file = arguments.value(1);
     bool number = false;
-    const double seconds = parser.value(timeout).toDouble(&number);
+    const double seconds = parser.value(QStringLiteral("timeout")).toDouble(&number);
     if (!number || seconds <= 0 || seconds > 3600)
         return usage(QStringLiteral("--timeout takes seconds, more than 0 and at most 3600"));
-    options.timeout_ms = static_cast<int>(seconds * 1000);
-    return command.run(options);
+    chosen.timeout_ms = static_cast<int>(seconds * 1000);
+    return command.run(chosen);
 }

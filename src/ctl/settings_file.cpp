@@ -1,7 +1,7 @@
 // Writing, reading and checking a settings file.
 #include "settings_file.h"
 
-#include "frame_codec.h"
+#include "models.h"
 #include "setting_names.h"
 #include "status_texts.h"
 
@@ -15,6 +15,8 @@ namespace settings_file {
 
 namespace {
 
+// Written into every file. A setting added later carries the version that first writes it
+// (Setting_name::since_format); older files are read without it, newer ones refused.
 constexpr int format_version = 1;
 const QString version_key = QStringLiteral("format_version");
 const QString model_key = QStringLiteral("model");
@@ -74,21 +76,24 @@ Contents read(const QByteArray& bytes)
     }
     const QJsonObject file = document.object();
     const QJsonValue version = file.value(version_key);
-    if (version.toInt(-1) != format_version) {
-        contents.faults << QStringLiteral("\"%1\" is %2; this tavolinkctl reads format version %3")
+    const int file_version = version.toInt(-1);
+    if (file_version < 1 || file_version > format_version) {
+        contents.faults << QStringLiteral("\"%1\" is %2; this tavolinkctl reads format versions 1 to %3%4")
                                .arg(version_key, version.isUndefined() ? QStringLiteral("missing") : json_text(version))
-                               .arg(format_version);
+                               .arg(format_version)
+                               .arg(file_version > format_version
+                                        ? QStringLiteral("; version %1 needs a newer tavolinkctl").arg(file_version)
+                                        : QString());
         return contents;
     }
     const QString model = file.value(model_key).toString();
-    for (uint16_t id : {frame::device_id_430, frame::device_id_431})
-        if (model == status_texts::model(id))
-            contents.device_id = id;
+    if (const models::Model* named = models::by_name(model))
+        contents.device_id = named->device_id;
     if (contents.device_id == 0) {
-        contents.faults << QStringLiteral("\"%1\" is \"%2\"; it may be %3")
-                               .arg(model_key, model,
-                                    quoted({status_texts::model(frame::device_id_430),
-                                            status_texts::model(frame::device_id_431)}));
+        QStringList names;
+        for (const models::Model& known : models::all())
+            names << known.name;
+        contents.faults << QStringLiteral("\"%1\" is \"%2\"; it may be %3").arg(model_key, model, quoted(names));
         return contents;
     }
     const QJsonObject settings = file.value(settings_key).toObject();
@@ -98,7 +103,9 @@ Contents read(const QByteArray& bytes)
         const QJsonValue value = settings.value(name);
         const QStringList& items = setting.items(contents.values);
         const int index = items.indexOf(value.toString());
-        if (value.isUndefined())
+        if (value.isUndefined() && setting.since_format > file_version)
+            contents.not_in_file.push_back(&setting);
+        else if (value.isUndefined())
             contents.faults << QStringLiteral("setting \"%1\" is missing; it may be %2").arg(name, quoted(items));
         else if (!value.isString() || index < 0)
             contents.faults << QStringLiteral("setting \"%1\" cannot be %2; it may be %3")
@@ -136,6 +143,14 @@ QString model_fault(const Contents& contents, const QString& path, uint16_t devi
         return QString();
     return QStringLiteral("%1 is for a %2; the box on %3 is a %4")
         .arg(path, status_texts::model(contents.device_id), port, status_texts::model(device_id));
+}
+
+Settings_values with_box(const Contents& contents, const Settings_values& box)
+{
+    Settings_values values = contents.values;
+    for (const Setting_name* setting : contents.not_in_file)
+        setting->set(values, setting->index(box));
+    return values;
 }
 
 std::vector<Difference> differences(uint16_t device_id, const Settings_values& file, const Settings_values& box)

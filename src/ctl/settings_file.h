@@ -4,6 +4,7 @@
 // the model, the box's protocol version, when it was saved, and each setting under its
 // name in the window ("Group A / Select") with the text its control shows ("In Gr1").
 
+#include "setting_names.h"
 #include "settings_bytes.h"
 #include "status_layout.h"
 
@@ -24,7 +25,12 @@ struct Contents
     uint16_t device_id = 0;
     Settings_values values;
     QStringList faults;
+    // Settings newer than the file's format version: left as the box has them.
+    std::vector<const Setting_name*> not_in_file;
 };
+
+// The file's settings, with those not in it as `box` has them.
+Settings_values with_box(const Contents& contents, const Settings_values& box);
 
 Contents read(const QByteArray& bytes);
 // The file at `path`, read and checked; each fault names the file.

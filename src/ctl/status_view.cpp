@@ -1,27 +1,25 @@
 // A status frame in the words of the window that shows it.
 #include "status_view.h"
 
-#include "frame_codec.h"
+#include "models.h"
 #include "setting_names.h"
 #include "status_texts.h"
 
 #include <QJsonValue>
 
+#include <map>
+
 namespace {
 
-// The settings' names, derived once.
-const std::vector<QString>& setting_display_names(uint16_t device_id)
+// The settings' names, derived once for each model's list.
+const std::vector<QString>& setting_display_names(const std::vector<Setting_name>& settings)
 {
-    static const auto names = [](uint16_t id) {
-        std::vector<QString> out;
-        for (const Setting_name& setting : setting_names(id))
-            out.push_back(setting.name());
-        return out;
-    };
-    static const std::vector<QString> names_430 = names(frame::device_id_430);
-    static const std::vector<QString> names_431 = names(frame::device_id_431);
-    static const std::vector<QString> none;
-    return device_id == frame::device_id_430 ? names_430 : device_id == frame::device_id_431 ? names_431 : none;
+    static std::map<const std::vector<Setting_name>*, std::vector<QString>> derived;
+    std::vector<QString>& names = derived[&settings];
+    if (names.size() != settings.size())
+        for (const Setting_name& setting : settings)
+            names.push_back(setting.name());
+    return names;
 }
 
 // Blanked with the input gone, as the windows blank them.
@@ -78,8 +76,9 @@ Status_view status_view(const status::Values& v)
     status.reserve(32);
     status.push_back(
         {QStringLiteral("device"), QStringLiteral("Device"), status_texts::device(v.device_id, v.variant)});
-    const bool is_430 = v.device_id == frame::device_id_430;
-    if (is_430 || v.device_id == frame::device_id_431) {
+    const models::Status_layout layout = models::of(v.device_id).status;
+    if (layout != models::Status_layout::common) {
+        const bool is_430 = layout == models::Status_layout::m430;
         const uint8_t input = is_430 ? v.input_detected : (v.flags & status::flag::hdmi_input);
         status.push_back({QStringLiteral("input"), QStringLiteral("Input"), status_texts::input(input).text});
         if (is_430)
@@ -90,7 +89,7 @@ Status_view status_view(const status::Values& v)
     status.push_back({QStringLiteral("protocol_version"), QStringLiteral("Protocol version"),
                       status_texts::protocol_version(v.protocol_version).text});
     const std::vector<Setting_name>& settings = setting_names(v.device_id);
-    const std::vector<QString>& names = setting_display_names(v.device_id);
+    const std::vector<QString>& names = setting_display_names(settings);
     view.settings.reserve(settings.size());
     for (std::size_t i = 0; i < settings.size(); ++i)
         view.settings.push_back({names[i], names[i], settings[i].text(v.settings)});
@@ -99,9 +98,10 @@ Status_view status_view(const status::Values& v)
 
 bool input_present(const status::Values& v)
 {
-    if (v.device_id == frame::device_id_430)
+    const models::Status_layout layout = models::of(v.device_id).status;
+    if (layout == models::Status_layout::m430)
         return v.input_detected != 0;
-    return v.device_id == frame::device_id_431 && (v.flags & status::flag::hdmi_input);
+    return layout == models::Status_layout::m431 && (v.flags & status::flag::hdmi_input);
 }
 
 QString shown_text(const Status_view& view, const QString& key)

@@ -45,6 +45,19 @@ const Model& of(uint16_t device_id)
     return unknown;
 }
 
+bool known(uint16_t device_id)
+{
+    return of(device_id).device_id != 0;
+}
+
+const Model* by_name(const QString& name)
+{
+    for (const Model& model : table())
+        if (model.name == name)
+            return &model;
+    return nullptr;
+}
+
 const Model* by_number(const QString& number)
 {
     for (const Model& model : table())

@@ -58,6 +58,12 @@ const std::deque<Model>& all();
 // name (status_texts shows "Unknown"), the layouts and window marked above for it.
 const Model& of(uint16_t device_id);
 
+// Whether the table has a row for `device_id`.
+bool known(uint16_t device_id);
+
+// The row whose name is `name` ("MRL-QDC-430"), or null.
+const Model* by_name(const QString& name);
+
 // The row boxsim's options and commands name by number ("430"), or null.
 const Model* by_number(const QString& number);
 

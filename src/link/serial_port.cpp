@@ -1,9 +1,8 @@
 // The windows' transport: the one-frame-outstanding queue over the line to the box.
 #include "serial_port.h"
 
+#include "logging.h"
 #include "video.h"
-
-#include <QDebug>
 
 namespace {
 constexpr int ack_timeout_ms = 3000;
@@ -18,13 +17,14 @@ Serial_port::Serial_port(Video* video)
     : QObject(nullptr)
 {
     connect(&line, &Box_line::received, this, &Serial_port::signal_serial_port_read);
-    connect(&line, &Box_line::lost, this, [](const QString& reason) { qDebug() << "serial port lost:" << reason; });
+    connect(&line, &Box_line::lost, this,
+            [](const QString& reason) { qCDebug(lc_link) << "serial port lost:" << reason; });
     connect(&line, &Box_line::back, this, [this](const QString& old_name, const QString& new_name) {
-        qDebug().noquote() << "serial port back:" << new_name;
+        qCDebug(lc_link).noquote() << "serial port back:" << new_name;
         if (new_name != old_name)
             emit port_renamed(old_name, new_name);
     });
-    connect(&line, &Box_line::undecided, this, [](const QString& why) { qDebug().noquote() << why; });
+    connect(&line, &Box_line::undecided, this, [](const QString& why) { qCDebug(lc_link).noquote() << why; });
     ack_timer.setSingleShot(true);
     connect(&ack_timer, &QTimer::timeout, this, &Serial_port::serial_port_timeout);
     waiting_ack = false;
@@ -38,7 +38,7 @@ bool Serial_port::open_port(const QString& name, int baud_rate)
     line.set_baud_rate(baud_rate);
     const bool opened = line.open(name);
     if (!opened)
-        qDebug() << name << "Failed to open port:" << line.error_string();
+        qCDebug(lc_link) << name << "Failed to open port:" << line.error_string();
     return opened;
 }
 
@@ -46,7 +46,7 @@ bool Serial_port::open_port(const QString& name, int baud_rate)
 void Serial_port::close_port()
 {
     line.close();
-    qDebug() << "serial port closed";
+    qCDebug(lc_link) << "serial port closed";
 }
 
 void Serial_port::set_baud_rate(int baud_rate)
@@ -83,7 +83,7 @@ void Serial_port::send_next_packet()
 
 void Serial_port::ack_recieved_and_send_new_msg()
 {
-    qDebug() << "ack recieved";
+    qCDebug(lc_link) << "ack recieved";
     ack_timer.stop();
     waiting_ack = false;
     send_next_packet();
@@ -91,7 +91,7 @@ void Serial_port::ack_recieved_and_send_new_msg()
 
 void Serial_port::serial_port_timeout()
 {
-    qDebug() << "Mirelo UART timeout";
+    qCDebug(lc_link) << "Mirelo UART timeout";
     if (video->crc_errors_reset)
         video->crc_errors_reset = 0;
     waiting_ack = false;

@@ -37,7 +37,7 @@ void read_settings(const uint8_t* payload, int offset, Settings_values& settings
         settings.*settings_wire_order[first + i] = payload[offset + static_cast<int>(i)];
 }
 
-int payload_size(models::Status_layout layout)
+int layout_size(models::Status_layout layout)
 {
     switch (layout) {
     case models::Status_layout::m430:
@@ -55,7 +55,7 @@ int payload_size(models::Status_layout layout)
 QByteArray encode(const Values& v)
 {
     const models::Status_layout layout = models::of(v.device_id).status;
-    QByteArray p(payload_size(layout), '\0');
+    QByteArray p(layout_size(layout), '\0');
     p[common::protocol_version] = static_cast<char>(v.protocol_version);
     write_u16(p, common::device_id, v.device_id);
     p[common::variant] = static_cast<char>(v.variant);
@@ -80,6 +80,11 @@ QByteArray encode(const Values& v)
         write_settings(p, m431::group_routing, v.settings, group_routing_first, group_routing_count);
     }
     return p;
+}
+
+int payload_size(uint16_t device_id)
+{
+    return layout_size(models::of(device_id).status);
 }
 
 void decode(const uint8_t* p, Values& v)

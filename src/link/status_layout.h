@@ -91,6 +91,9 @@ struct Values
 // for the m431 layout, only the common 12 for a device the table does not know.
 QByteArray encode(const Values& values);
 
+// The payload's length in the status layout of `device_id`: 12 for a device the table does not know.
+int payload_size(uint16_t device_id);
+
 // Reads what `payload` holds for the device it names. `payload` must hold the bytes of
 // that device's layout (the receive path's buffer always does).
 void decode(const uint8_t* payload, Values& values);

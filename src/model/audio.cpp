@@ -1,7 +1,7 @@
 // The audio settings slots: store, log, announce; the group guard and the mute bits.
 #include "audio.h"
 
-#include <QDebug>
+#include "logging.h"
 
 Audio::Audio()
     : QObject(nullptr)
@@ -10,7 +10,7 @@ Audio::Audio()
 void Audio::store(uint8_t& field, int value, const char* log_text)
 {
     field = static_cast<uint8_t>(value & 0xFF);
-    qDebug() << log_text << value;
+    qCDebug(lc_model) << log_text << value;
     emit audio_settings_changed();
 }
 
@@ -20,7 +20,7 @@ void Audio::store_mute_bit(int bit, bool value, const char* log_text)
         mute = static_cast<uint8_t>(mute | (1u << bit));
     else
         mute = static_cast<uint8_t>(mute & ~(1u << bit));
-    qDebug() << log_text << value;
+    qCDebug(lc_model) << log_text << value;
     emit audio_settings_changed();
 }
 

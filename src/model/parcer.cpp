@@ -3,11 +3,10 @@
 #include "parcer.h"
 
 #include "frame_codec.h"
+#include "logging.h"
 #include "models.h"
 #include "status_layout.h"
 #include "video.h"
-
-#include <QDebug>
 
 Parcer::Parcer(Video* video)
     : QObject(nullptr)
@@ -43,7 +42,7 @@ void Parcer::parcing_data(uint8_t* data)
     if (model.status == models::Status_layout::m430) {
         if (trusted && (status_flags & status::flag::crc_reset_done)) {
             video->crc_errors_reset = 0;
-            qDebug() << "CRC errors reset done";
+            qCDebug(lc_model) << "CRC errors reset done";
         }
         video->pid_detected = (status_flags & status::flag::pid_present) ? 1 : 0;
         video->input_detected = decoded.input_detected;
@@ -84,11 +83,11 @@ void Parcer::show_window(models::Window window)
     switch (window) {
     case models::Window::mainwindow:
         emit device_id_changed_to_430();
-        qDebug() << "emit to 430";
+        qCDebug(lc_model) << "emit to 430";
         break;
     case models::Window::mainwindow_431:
         emit device_id_changed_to_431();
-        qDebug() << "emit to 431";
+        qCDebug(lc_model) << "emit to 431";
         break;
     case models::Window::none:
         break;

@@ -19,6 +19,9 @@ struct Setting_name
     Settings_field field;
     int mute_bit;            // a mute check box: its bit of `mute`; -1 otherwise
     const QStringList* list; // the control's items; none where they follow the input bank
+    // The settings file's format version that first carries it: a file of an older version
+    // leaves it as the box has it.
+    int since_format = 1;
 
     // "Group A / Select": title and caption without the form's trailing blanks and colons.
     QString name() const;

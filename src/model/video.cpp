@@ -1,11 +1,11 @@
 // The video model: the payload identifier shown, the forced-format rule, the HDMI resolution.
 #include "video.h"
 
+#include "logging.h"
 #include "status_style.h"
 #include "status_texts.h"
 
 #include <QCheckBox>
-#include <QDebug>
 #include <QLabel>
 
 Video::Video(QLabel* type_label, QLabel* resolution_label, QLabel* frame_label, QLabel* mapping_label,
@@ -23,7 +23,7 @@ Video::Video(QLabel* type_label, QLabel* resolution_label, QLabel* frame_label, 
 void Video::manual_fmt_enable_changed(bool value)
 {
     manual_fmt_enable = value;
-    qDebug() << "manual_fmt_enable_changed" << value;
+    qCDebug(lc_model) << "manual_fmt_enable_changed" << value;
     emit video_settings_changed();
 }
 
@@ -60,7 +60,7 @@ void Video::check_manual_fmt_allowed()
     }
     if (format_enable_box->isChecked()) {
         manual_fmt_enable = 0;
-        qDebug() << "manual_fmt_enable is 0 (rate > HD)";
+        qCDebug(lc_model) << "manual_fmt_enable is 0 (rate > HD)";
         emit video_settings_changed();
     }
     format_enable_box->setEnabled(false);

@@ -4,6 +4,7 @@
 
 #include "audio.h"
 #include "group_routing_view.h"
+#include "logging.h"
 #include "models.h"
 #include "parcer.h"
 #include "status_texts.h"
@@ -12,7 +13,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDebug>
 
 void MainWindow::fill_audio_combos()
 {
@@ -33,7 +33,7 @@ void MainWindow::slot_input_audio_change(int index)
             combo->setItemText(i, pairs[i]);
     }
     emit input_audio_is_changed(index);
-    qDebug() << "Inputs select is changed";
+    qCDebug(lc_window) << "Inputs select is changed";
 }
 
 // Stores the default routing without the models' slots, then lets the input-bank

@@ -1,5 +1,7 @@
 // The model-431 window: port panel, status display, embedding controls and its store.
 #include "mainwindow_431.h"
+
+#include "logging.h"
 #include "ui_mainwindow_431.h"
 
 #include "audio.h"
@@ -13,8 +15,6 @@
 #include "status_style.h"
 #include "status_texts.h"
 #include "video.h"
-
-#include <QDebug>
 
 #include <array>
 #include <iterator>
@@ -121,9 +121,9 @@ void MainWindow_431::settings_write()
     const int index = ui->comboBox_SerialPort->currentIndex();
     if (port_path.isEmpty())
         settings_store::write_port(settings_organisation, index, port_list::current_adapter(ui->comboBox_SerialPort));
-    qDebug() << "write" << index;
+    qCDebug(lc_window) << "write" << index;
     settings_store::write_pos(settings_organisation, pos());
-    qDebug() << "SettingsWrite";
+    qCDebug(lc_window) << "SettingsWrite";
 }
 
 void MainWindow_431::update_MainWindow_431()

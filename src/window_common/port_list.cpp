@@ -2,11 +2,11 @@
 #include "port_list.h"
 
 #include "box_line.h"
+#include "logging.h"
 #include "port_identity.h"
 #include "serial_port.h"
 
 #include <QComboBox>
-#include <QDebug>
 #include <QSerialPortInfo>
 
 namespace port_list {
@@ -42,7 +42,7 @@ int start_index(const QComboBox* combo, const QString& extra_port, int stored_in
     if (adapter.has_serial_number() || !adapter.socket.isEmpty()) {
         const Found_port found = find_port(adapter);
         if (!found.why_none.isEmpty()) {
-            qDebug().noquote() << found.why_none;
+            qCDebug(lc_link).noquote() << found.why_none;
             return -1;
         }
         const int entry = combo->findText(found.port.portName());
