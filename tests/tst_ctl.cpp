@@ -279,12 +279,10 @@ private slots:
     {
         QTest::addColumn<QString>("serial_number");
         QTest::addColumn<QString>("command");
-        QTest::newRow("serial number") << "A10KDF2E"
-                                       << "watch";
-        QTest::newRow("no serial number") << ""
-                                          << "watch";
-        QTest::newRow("monitor from /, named before it is plugged") << ""
-                                                                    << "monitor";
+        const QString none, watch = "watch";
+        QTest::newRow("serial number") << "A10KDF2E" << watch;
+        QTest::newRow("no serial number") << none << watch;
+        QTest::newRow("monitor from /, named before it is plugged") << none << "monitor";
     }
 
     // `ports` lists the adapter on ttyUSB0 with its USB attributes. Pulled, it comes back as

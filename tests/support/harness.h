@@ -85,9 +85,6 @@ struct Box_player
     Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
     QByteArray written{}; // every byte the program sent
     int answered = 0;
-    // Bytes the line did not take: while nobody reads, a pseudo-terminal's buffer fills,
-    // and how soon is the kernel's business.
-    qint64 dropped = 0;
 
     // Takes in what the program wrote, answers it, and sends one status frame.
     void step();
