@@ -114,6 +114,9 @@ void Box_player::step()
     char buffer[256];
     for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
         written.append(buffer, static_cast<int>(n));
+    if (!rest.isEmpty() && written.isEmpty())
+        return;
+    send(std::exchange(rest, QByteArray()));
     for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
         const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
         status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
