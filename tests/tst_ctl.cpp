@@ -212,6 +212,8 @@ private slots:
         QTest::newRow("errors reset") << "reset-errors" << none << 0 << none;
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
         QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
+        QTest::newRow("reset, a short frame first") << "reset-errors" << none << 0 << "SHORT";
+        QTest::newRow("reset, acknowledged before the send") << "reset-errors" << none << 6 << "EARLY ACK";
         QTest::newRow("no command") << none << none << 2 << "no command given";
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
@@ -257,6 +259,15 @@ private slots:
             cfmakeraw(&raw);
             tcsetattr(player->pty.slave(), TCSANOW, &raw);
         }
+        // Waiting on the line: a frame too short to take settings from, or the start of one whose
+        // acknowledgement flag comes before the program sends, its end after.
+        QByteArray payload = status::encode(box.status), early = payload;
+        early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
+        early = frame::build_status_frame(early);
+        if (message == "SHORT")
+            box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
+        if (message == "EARLY ACK")
+            box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
         const Ctl_result run =
             run_ctl(box, arguments.replace("SECOND", second.pty.slave_path()).split(' ', Qt::SkipEmptyParts),
                     [&](QProcess& ctl) {
@@ -279,12 +290,10 @@ private slots:
     {
         QTest::addColumn<QString>("serial_number");
         QTest::addColumn<QString>("command");
-        QTest::newRow("serial number") << "A10KDF2E"
-                                       << "watch";
-        QTest::newRow("no serial number") << ""
-                                          << "watch";
-        QTest::newRow("monitor from /, named before it is plugged") << ""
-                                                                    << "monitor";
+        const QString none, watch = "watch";
+        QTest::newRow("serial number") << "A10KDF2E" << watch;
+        QTest::newRow("no serial number") << none << watch;
+        QTest::newRow("monitor from /, named before it is plugged") << none << "monitor";
     }
 
     // `ports` lists the adapter on ttyUSB0 with its USB attributes. Pulled, it comes back as

@@ -121,23 +121,14 @@ private slots:
         QTest::addColumn<QString>("twin"); // the other port's serial number
         QTest::addColumn<bool>("refused"); // the first try to open it again fails
         QTest::addColumn<QString>("back_as");
-        const QString link = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KDF2E-if00-port0";
-        QTest::newRow("by its serial number, under another name") << "A10KDF2E"
-                                                                  << ""
-                                                                  << "" << false << "ttyUSB1";
-        QTest::newRow("without one, in its socket") << ""
-                                                    << ""
-                                                    << "" << false << "ttyUSB0";
-        QTest::newRow("a twin, in its socket") << "A10KDF2E"
-                                               << ""
-                                               << "A10KDF2E" << false << "ttyUSB0";
-        QTest::newRow("refused once, then open") << "A10KDF2E"
-                                                 << ""
-                                                 << "" << true << "ttyUSB1";
-        QTest::newRow("by its by-id link") << "A10KDF2E" << link << "" << false << link;
-        QTest::newRow("named before it is plugged") << ""
-                                                    << "ttyUSB0"
-                                                    << "" << false << "ttyUSB0";
+        const QString none, serial = "A10KDF2E",
+                            link = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KDF2E-if00-port0";
+        QTest::newRow("by its serial number, under another name") << serial << none << none << false << "ttyUSB1";
+        QTest::newRow("without one, in its socket") << none << none << none << false << "ttyUSB0";
+        QTest::newRow("a twin, in its socket") << serial << none << serial << false << "ttyUSB0";
+        QTest::newRow("refused once, then open") << serial << none << none << true << "ttyUSB1";
+        QTest::newRow("by its by-id link") << serial << link << none << false << link;
+        QTest::newRow("named before it is plugged") << none << "ttyUSB0" << none << false << "ttyUSB0";
     }
 
     // Pulled from ttyUSB0 (or never there, named at start from another directory), the

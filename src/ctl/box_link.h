@@ -52,7 +52,8 @@ public:
     // The last good frame began after the last send(), so it may answer it.
     bool answers_send() const { return frames_seen > frames_before_send; }
 
-    // The last good frame is as long as its model's status frame.
+    // The frame just completed is as long as its model's status frame: asked as status_frame()
+    // is emitted, since the frames read with it follow at once.
     bool full_length() const;
 
     quint64 bytes_received = 0;

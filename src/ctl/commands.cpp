@@ -241,9 +241,10 @@ int check_settings(const Command_options& options)
 int reset_errors(const Command_options& options)
 {
     Box_link link(Box_link::Mode::talk);
-    Answer answer = first_status(link, options);
-    // Settings are sent back as the box reports them, so only from a frame of the full length.
-    if (!answer.failure && !link.full_length() && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
+    Answer answer{link.open(options.port), {}};
+    // Settings are sent back as the box reports them, so only from a frame of the full length,
+    // judged as it comes: frames read with it may follow before the wait ends.
+    if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
             return (answer.values = v, link.full_length());
         }))
         answer.failure = link.no_status(options.timeout_ms);

@@ -6,6 +6,9 @@
 
 namespace {
 
+// In batches, what Qt's buffer may hold: about seven batches at the line's full rate.
+constexpr qint64 kept_bytes = 4096;
+
 // A listed port is named by its name alone, a path always has a '/'.
 bool is_path(const QString& requested)
 {
@@ -67,10 +70,11 @@ bool Box_line::open_at(const QString& location)
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
+    handed_on = 0;
     if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
         return false;
     if (batch.interval() > 0) {
-        port.setReadBufferSize(1);
+        port.setReadBufferSize(kept_bytes);
         batch.start();
     }
     return true;
@@ -124,22 +128,26 @@ void Box_line::set_baud_rate(int new_rate)
         port.setBaudRate(rate);
 }
 
-// In batches, Qt's own reading stops once its buffer holds one byte, so that the line does
-// not wake up for every frame; each batch then takes everything waiting in one read.
+// In batches, Qt's own reading must stay stopped between batches, or the line wakes up for
+// every frame. Qt stops reading when it finds its buffer full, and starts again whenever the
+// buffer is emptied or resized; so the buffer is never emptied: bytes are handed on as they are
+// peeked, and dropped from Qt's buffer only once it is full, all but the last. Each batch then
+// takes what has arrived in one read, and only the batch's timer wakes the line.
 void Box_line::read()
 {
     if (batch.interval() <= 0) {
         emit received(port.readAll());
         return;
     }
-    QByteArray bytes = port.read(port.bytesAvailable());
-    port.setReadBufferSize(0);
-    port.waitForReadyRead(0);
-    bytes += port.read(port.bytesAvailable());
-    if (port.isOpen())
-        port.setReadBufferSize(1);
-    if (!bytes.isEmpty())
-        emit received(bytes);
+    do {
+        if (handed_on >= kept_bytes)
+            handed_on -= port.skip(handed_on - 1);
+        port.waitForReadyRead(0);
+        const QByteArray kept = port.isOpen() ? port.peek(port.bytesAvailable()) : QByteArray();
+        if (kept.size() > handed_on)
+            emit received(kept.mid(static_cast<int>(handed_on)));
+        handed_on = kept.size();
+    } while (handed_on >= kept_bytes);
 }
 
 // A vanished device (adapter unplugged, line hung up) reports the same error on every pass
@@ -149,7 +157,7 @@ void Box_line::port_error(QSerialPort::SerialPortError error)
     if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !port.isOpen())
         return;
     const QString reason = port.errorString();
-    const QByteArray last = port.read(port.bytesAvailable());
+    const QByteArray last = port.read(port.bytesAvailable()).mid(static_cast<int>(handed_on));
     if (!last.isEmpty())
         emit received(last);
     batch.stop();

@@ -114,6 +114,9 @@ void Box_player::step()
     char buffer[256];
     for (ssize_t n; (n = ::read(pty.master(), buffer, sizeof buffer)) > 0;)
         written.append(buffer, static_cast<int>(n));
+    if (!rest.isEmpty() && written.isEmpty())
+        return;
+    send(std::exchange(rest, QByteArray()));
     for (; answered + 3 <= written.size(); answered += static_cast<uint8_t>(written[answered + 2]) + 5) {
         const Settings_values sent = frame::parse_settings_frame(written.mid(answered)).values;
         status.flags |= answer == Answer::ignore ? 0 : status::flag::ack;
@@ -134,10 +137,11 @@ void Box_player::play(int ms)
         step();
 }
 
+// While nobody reads, a pseudo-terminal's buffer fills, and how soon is the kernel's business:
+// what it does not take is lost, as on a line.
 void Box_player::send(const QByteArray& bytes)
 {
-    const ssize_t taken = ::write(pty.master(), bytes.constData(), static_cast<size_t>(bytes.size()));
-    dropped += bytes.size() - std::max<ssize_t>(taken, 0);
+    [[maybe_unused]] const ssize_t taken = ::write(pty.master(), bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 Settings_values settings_in(const QByteArray& frame)

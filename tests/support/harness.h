@@ -88,10 +88,8 @@ struct Box_player
     Answer answer = Answer::apply;
     Pseudo_terminal pty{Pseudo_terminal::Slave::hold};
     QByteArray written{}; // every byte the program sent
+    QByteArray rest{};    // the end of a frame begun before the program sent: the box waits for it
     int answered = 0;
-    // Bytes the line did not take: while nobody reads, a pseudo-terminal's buffer fills,
-    // and how soon is the kernel's business.
-    qint64 dropped = 0;
 
     // Takes in what the program wrote, answers it, and sends one status frame.
     void step();
