@@ -3,7 +3,9 @@
 # status frames at 290 a second (115200 baud, 40-byte frames) on a pseudo-terminal for
 # the given seconds (default 30), and this prints the watcher's share of one core (user and
 # system time from /proc/PID/stat over that span, in clock ticks; and the scheduler's own
-# count in nanoseconds from /proc/PID/schedstat) and its peak resident memory (VmHWM).
+# count in nanoseconds from /proc/PID/schedstat), how often it woke up (voluntary context
+# switches in /proc/PID/status, a figure the machine's load does not blur) and its peak resident
+# memory (VmHWM).
 #
 #   scripts/bench_ctl.sh [seconds]
 #
@@ -55,12 +57,15 @@ grep -q '"link up"' "$work/watch.jsonl" || die "watch saw no link: $(cat "$work/
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$watch_pid/stat"; }
 nanoseconds() { awk '{ print $1 }' "/proc/$watch_pid/schedstat"; }
+wake_ups() { awk '/^voluntary_ctxt_switches:/ { print $2 }' "/proc/$watch_pid/status"; }
 cpu_start=$(ticks)
 ns_start=$(nanoseconds)
+wake_start=$(wake_ups)
 time_start=$(awk '{ print $1 }' /proc/uptime)
 sleep "$seconds"
 cpu_end=$(ticks)
 ns_end=$(nanoseconds)
+wake_end=$(wake_ups)
 time_end=$(awk '{ print $1 }' /proc/uptime)
 peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$watch_pid/status")
 
@@ -71,7 +76,7 @@ watch_pid=
 events=$(wc -l <"$work/watch.jsonl")
 
 awk -v hz="$(getconf CLK_TCK)" -v c0="$cpu_start" -v c1="$cpu_end" -v t0="$time_start" -v t1="$time_end" \
-    -v n0="$ns_start" -v n1="$ns_end" -v kb="$peak_kb" -v rate="$line_rate" -v events="$events" -v status="$status" 'BEGIN {
+    -v n0="$ns_start" -v n1="$ns_end" -v w0="$wake_start" -v w1="$wake_end" -v kb="$peak_kb" -v rate="$line_rate" -v events="$events" -v status="$status" 'BEGIN {
     share = (c1 - c0) / hz / (t1 - t0) * 100
     exact = (n1 - n0) / 1e9 / (t1 - t0) * 100
     mb = kb * 1024 / 1e6
@@ -79,6 +84,7 @@ awk -v hz="$(getconf CLK_TCK)" -v c0="$cpu_start" -v c1="$cpu_end" -v t0="$time_
     printf "%-28s %8.2f %%    aim <= 0.5 %%   %s (%d clock ticks)\n", "CPU, share of one core", share,
         share <= 0.5 ? "pass" : "MISS", c1 - c0
     printf "%-28s %8.3f %%\n", "  the same from schedstat", exact
+    printf "%-28s %8.1f        (the line is read every 50 ms: 20)\n", "wake-ups a second", (w1 - w0) / (t1 - t0)
     printf "%-28s %8.1f MB   aim < 15 MB    %s\n", "peak resident memory", mb, mb < 15 ? "pass" : "MISS"
     printf "%-28s %8d        exit status on SIGTERM: %d\n", "event lines printed", events, status
 }'
