@@ -11,6 +11,7 @@
 #include <QLabel>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,6 +40,20 @@ Ctl_result run_ctl(Box_player& box, QStringList arguments, const std::function<v
         box.play(20);
     return {ctl.exitCode(), QString::fromUtf8(ctl.readAllStandardOutput()),
             QString::fromUtf8(ctl.readAllStandardError())};
+}
+
+// How process `pid` holds `path` open: O_RDONLY, O_WRONLY or O_RDWR; -1 while it does not.
+int access_mode(qint64 pid, const QString& path)
+{
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(fd));
+        if (QFile::symLinkTarget(fds.filePath(fd)) == path && info.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : info.readAll().split('\n'))
+                if (line.startsWith("flags:"))
+                    return line.mid(6).trimmed().toInt(nullptr, 8) & O_ACCMODE;
+    }
+    return -1;
 }
 
 // A model-430 box whose settings are none of the defaults, and a model-431 box likewise.
@@ -76,10 +91,12 @@ private slots:
     void status_and_saved_settings_data()
     {
         QTest::addColumn<status::Values>("status");
-        status::Values no_input_430 = box_430(), no_input_431 = box_431();
+        status::Values no_input_430 = box_430(), no_input_431 = box_431(), second_bank = box_430();
         no_input_430.input_detected = 0;
         no_input_431.flags = 0;
+        second_bank.settings.input_sel = 1; // the pairs' values are named after SDI 9..16
         QTest::newRow("430") << box_430();
+        QTest::newRow("430, second input bank") << second_bank;
         QTest::newRow("430 without input") << no_input_430;
         QTest::newRow("431") << box_431();
         QTest::newRow("431 without input") << no_input_431;
@@ -96,6 +113,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("box.json");
         Box_player box{status};
+        const QDateTime before = QDateTime::currentDateTimeUtc().addMSecs(-999);
         const Ctl_result json = run_ctl(box, {"status", "--json"}), text = run_ctl(box, {"status"});
         QCOMPARE(QList<int>({json.status, text.status, run_ctl(box, {"save", path}).status}), QList<int>({0, 0, 0}));
         QVERIFY(box.written.isEmpty());
@@ -125,12 +143,24 @@ private slots:
             QVERIFY2(control_shown && !value.isEmpty(), qPrintable(setting.name()));
             auto* combo = qobject_cast<QComboBox*>(control_shown);
             auto* check = qobject_cast<QCheckBox*>(control_shown);
-            QCOMPARE(combo ? combo->currentText() : QString(check->isChecked() ? "on" : "off"), value);
+            // The hidden bank controls keep the first bank's names whatever bank the box reports.
+            const QString text = !combo       ? QString(check->isChecked() ? "on" : "off")
+                : combo->isVisibleTo(&window) ? combo->currentText()
+                                              : setting.items(status.settings)[combo->currentIndex()];
+            QCOMPARE(text, value);
             QVERIFY(lines.contains("  " + setting.name() + ": " + value));
         }
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(file.readAll()).object()["settings"].toObject(), settings);
+        const QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object();
+        const QDateTime saved_at = QDateTime::fromString(saved["saved"].toString(), Qt::ISODate);
+        QCOMPARE(saved.keys(), QStringList({"format_version", "model", "protocol_version", "saved", "settings"}));
+        QCOMPARE(saved["format_version"].toInt(), 1);
+        QCOMPARE(saved["model"].toString(), shown["model"].toString());
+        QCOMPARE(saved["protocol_version"].toString(), shown["protocol_version"].toString().section(',', 0, 0));
+        QVERIFY2(saved_at >= before && saved_at <= QDateTime::currentDateTimeUtc(),
+                 qPrintable(saved["saved"].toString()));
+        QCOMPARE(saved["settings"].toObject(), settings);
 
         const QByteArray expected = frame::build_settings_frame(status.device_id, status.settings).toHex(' ');
         Box_player other{is_431 ? status_431() : status_430()}, wrong{is_431 ? status_430() : status_431()};
@@ -150,6 +180,7 @@ private slots:
         Box_player box{status_430()};
         const Ctl_result run = run_ctl(box, {"watch", "--json"}, [&](QProcess& ctl) {
             box.play(1200);
+            QTRY_COMPARE(access_mode(ctl.processId(), box.pty.slave_path()), O_RDONLY); // it cannot send
             box.status.sdi_rate = 1;
             box.play(300);
             box.send(QByteArray::fromHex("5052053001ae00000000")); // fails its check
@@ -187,6 +218,7 @@ private slots:
         const QString apply = "apply FILE", none;
         QTest::newRow("empty file") << apply << " " << 5 << "the file is empty";
         QTest::newRow("not JSON") << apply << "{\"format_version\": 1," << 5 << "not JSON:";
+        QTest::newRow("no version") << apply << "\"format_version\": 1,=" << 5 << "\"format_version\" is missing";
         QTest::newRow("unknown version") << apply << "\"format_version\": 1=\"format_version\": 2" << 5
                                          << "; version 2 needs a newer tavolinkctl";
         QTest::newRow("missing setting") << apply << "\"Group B / Select\"=\"Group B / Choice\"" << 5
@@ -194,11 +226,15 @@ private slots:
         QTest::newRow("value not offered") << apply << "\"HD_720p60\"=\"HD_720p61\"" << 5
                                            << "\"Video / Format\" cannot be \"HD_720p61\"; it may be \"HD_1080i60\", ";
         QTest::newRow("Group A equal to Group B")
-            << apply << "\"Group B / Select\": \"In Gr6\"=\"Group B / Select\": \"In Gr3\"" << 5
-            << "\"Group A / Select\" and \"Group B / Select\" are the same group";
+            << apply
+            << "\"Group A / Select\": \"In Gr3\"=\"Group A / Select\": \"In Gr1\";"
+               "\"Group B / Select\": \"In Gr6\"=\"Group B / Select\": \"In Gr1\""
+            << 5 << "\"Group A / Select\" and \"Group B / Select\" are the same group";
         QTest::newRow("no acknowledgement") << apply << none << 6 << "the box did not acknowledge the settings frame";
         QTest::newRow("two boxes, one not acknowledging")
             << "apply FILE --port BOX --port SECOND" << none << 6 << "the box did not acknowledge the settings frame";
+        QTest::newRow("two boxes, the worse first")
+            << "apply FILE --port BOX --port /dev/none" << none << 7 << "cannot open /dev/none";
         QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
                                              << " " << 5 << "the file is empty";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
@@ -206,6 +242,10 @@ private slots:
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
                                              << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"
                                                 "  Group B / 1/2 Mute: off in the file, on on the box\n";
+        QTest::newRow("check --json") << "check FILE --json"
+                                      << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
+                                      << R"("differences":[{"box":"on","file":"off","setting":"Group A / 1/2 Mute"},)"
+                                         R"({"box":"on","file":"off","setting":"Group B / 1/2 Mute"}])";
         QTest::newRow("check, bad file") << "check FILE"
                                          << "\"HD_720p60\"=\"HD_720p61\"" << 5 << "cannot be";
         QTest::newRow("other values") << apply << none << 7 << "Group A / Select: In Gr1 (file: In Gr3)";
@@ -218,14 +258,18 @@ private slots:
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
         QTest::newRow("unknown option") << "status --jsn" << none << 2 << "'jsn'";
-        QTest::newRow("silent box") << "status --timeout 0.3" << none << 3 << "no status frame from";
+        QTest::newRow("two ports for one box")
+            << "status --port BOX --port SECOND" << none << 2 << "only apply and monitor take more than one --port";
+        QTest::newRow("no good frame") << "status --timeout 0.3" << none << 3
+                                       << "in 0.3 s: 10 bytes received, 1 frames failed their check";
         QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
+        QTest::newRow("cannot listen") << "monitor --listen 192.0.2.1:9" << none << 8 << "cannot listen on 192.0.2.1:9";
     }
 
-    // Statuses 2 to 5 come before a byte is sent, and check sends nothing; otherwise one settings
-    // frame went out: the file's for apply, to a SECOND box too, the box's own with the reset for
-    // reset-errors. The box answers as a status needs: silent for 3, ignoring the frame for 6, not
-    // applying it for 7; check's box has the file's settings.
+    // Statuses 2 to 5 come before a byte is sent, and only apply and reset-errors send: one settings
+    // frame, the file's for apply, to a SECOND box too, the box's own with the reset for
+    // reset-errors. The box answers as a status needs: one frame that fails its check for 3,
+    // ignoring the frame for 6, not applying it for 7; check's box has the file's settings.
     void outcomes()
     {
         QFETCH(QString, arguments);
@@ -238,7 +282,9 @@ private slots:
         QCOMPARE(run_ctl(saved, {"save", path}).status, 0);
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        const QString text = QString::fromUtf8(file.readAll()).replace(edit.section('=', 0, 0), edit.section('=', 1));
+        QString text = QString::fromUtf8(file.readAll());
+        for (const QString& one : edit.split(';'))
+            text.replace(one.section('=', 0, 0), one.section('=', 1));
         if (!edit.isEmpty() && file.resize(0))
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
@@ -264,6 +310,8 @@ private slots:
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
+        if (status == 3)
+            box.send(QByteArray::fromHex("5052053001ae00000000")); // fails its check
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
         if (message == "EARLY ACK")
@@ -281,9 +329,10 @@ private slots:
         Settings_values sent = box_430().settings;
         sent.crc_errors_reset = reset;
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
-        QCOMPARE(box.written, (status >= 2 && status <= 5) || check ? QByteArray() : one_frame);
-        QCOMPARE(second.written, two && status != 5 ? one_frame : QByteArray());
-        QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), two && status != 5);
+        const bool sends = arguments.startsWith("apply") || reset;
+        QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
+        QCOMPARE(second.written, sends && two && status != 5 ? one_frame : QByteArray());
+        QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), sends && two && status != 5);
     }
 
     void ports_by_their_identity_data()
@@ -309,6 +358,10 @@ private slots:
         QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
                 && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller", {}}));
         const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
+        QProcess several; // no --port, and two listed
+        several.start(TAVOLINKCTL_PATH, {"status"});
+        QVERIFY(several.waitForFinished());
+        QVERIFY(several.readAllStandardError().contains("lists 2 serial ports (ttyUSB0, ttyUSB1); choose one"));
         const QString by_id = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_" + serial_number + "-if00-port0";
         QCOMPARE(ports.out.trimmed(),
                  QString(R"([{"by_id":"%2","description":"FT232R USB UART","location":"/dev/ttyUSB0",)"
@@ -339,7 +392,7 @@ private slots:
             back.play(1500);
             ::kill(static_cast<pid_t>(ctl.processId()), SIGTERM);
         });
-        QCOMPARE(QList<int>({ports.status, run.status}), QList<int>({0, 0}));
+        QCOMPARE(QList<int>({ports.status, several.exitCode(), run.status}), QList<int>({0, 2, 0}));
         QVERIFY2(named_first || run.out.contains(" port lost: ttyUSB0"), qPrintable(run.out));
         QCOMPARE(run.out.count("port back"), 1);
         QVERIFY(run.out.contains(named_first ? R"("event":"link up")" : " link up"));
