@@ -487,6 +487,66 @@ BLIND_LINE_AND_CTL_MUTANTS = [
 ]
 MUTANTS += BLIND_LINE_AND_CTL_MUTANTS
 
+# Written the same way for the table of models and what asks it: the settings file's versions, the
+# command and option tables, boxsim's models, the logging categories ("blind-models: ...").
+BLIND_MODELS_MUTANTS = [
+    # ---------------- src/link (3) ----------------
+    ("blind-models: variant 1 is named 'E' and variant 2 'A' (suffixes swapped): the window and tavolinkctl's Device: line show MRL-QDC-430E for a 430A",
+     [("src/link/models.cpp", r'QStringLiteral\(" "\), QStringLiteral\("A"\), QStringLiteral\("E"\)',
+       r'QStringLiteral(" "), QStringLiteral("E"), QStringLiteral("A")')]),
+    ("blind-models: the 431 row is given the all-settings layout: settings frames to a 431 are 23 bytes with the bank routing and format, not 15",
+     [("src/link/models.cpp", r"Status_layout::m431,\n(\s*)Settings_layout::group_routing",
+       r"Status_layout::m431,\n\g<1>Settings_layout::all_settings")]),
+    ("blind-models: the model numbers list uses its separators swapped: boxsim's --help and --model error say '430, 431' instead of '430 or 431'",
+     [("src/link/models.cpp", r"listed\.join\(separator\) \+ last_separator \+ last",
+       r"listed.join(last_separator) + separator + last")]),
+
+    # ---------------- src/ctl (4) ----------------
+    ("blind-models: a settings file of the current format missing a setting is accepted (the setting left as the box has it) instead of refused with exit 5",
+     [("src/ctl/settings_file.cpp", r"setting\.since_format > file_version",
+       r"setting.since_format >= file_version")]),
+    ("blind-models: a settings file with \"format_version\": 0 is accepted instead of refused (lower bound off by one)",
+     [("src/ctl/settings_file.cpp", r"if \(file_version < 1 \|\|", r"if (file_version < 0 ||")]),
+    ("blind-models: a command's own options are matched by short name: --port/-p is refused for every command ('--port is for ...', exit 2) and missing from its --help",
+     [("src/ctl/main.cpp", r"command\.options\.contains\(option\.names\(\)\.last\(\)\)",
+       r"command.options.contains(option.names().first())")]),
+    ("blind-models: reset-errors takes --json (no usage error, listed in its --help and in '--json is for ...')",
+     [("src/ctl/main.cpp", r"reset_errors, box,", r"reset_errors, box_json,")]),
+
+    # ---------------- tools/boxsim (3) ----------------
+    ("blind-models: boxsim refuses --sdi-rate 3 (12G) with exit 2: the rate is read as 0..2",
+     [("tools/boxsim/options.cpp", r"number<0, 3>\(text, run\.box\.sdi\.sdi_rate\)",
+       r"number<0, 2>(text, run.box.sdi.sdi_rate)")]),
+    ("blind-models: boxsim's 'switch' always becomes the model after the first: from 431 it stays 431 ('now model 431' again)",
+     [("tools/boxsim/commands.cpp", r"simulator->become\(next_model\(box\.model\(\)\)\);",
+       r"simulator->become(next_model(first_model()));")]),
+    ("blind-models: boxsim reads --pid before --sdi-format: the format's payload identifier (always read, it has a default) overrides --pid",
+     [("tools/boxsim/options.cpp",
+       r"(        \{\{\"sdi-format\"\}.*?\(default 1080p50\)\.\"\},\n)(        \{\{\"pid\"\}.*?\(overrides --sdi-format's\)\.\"\},\n)",
+       r"\g<2>\g<1>")]),
+
+    # ---------------- src/model (2) ----------------
+    ("blind-models: the decoder starts as if a 431 were shown: a 431 box's first frames do not switch to the 431 window (and a 430 logs 'emit to 430')",
+     [("src/model/parcer.cpp", r"previous_device_id\(frame::device_id_430\)",
+       r"previous_device_id(frame::device_id_431)")]),
+    ("blind-models: 431 settings 'Group B / GrB 1/2' and 'GrB 3/4' name each other's bytes: save/check/apply swap them",
+     [("src/model/setting_names.cpp",
+       r'\{"Group B", "GrB 1/2:", &S::output_56_2, -1, &setting_items::in_pairs\},\n(\s*)\{"Group B", "GrB 3/4:", &S::output_78_2,',
+       r'{"Group B", "GrB 1/2:", &S::output_78_2, -1, &setting_items::in_pairs},\n\g<1>{"Group B", "GrB 3/4:", &S::output_56_2,')]),
+
+    # ---------------- src/app, src/window_common (3) ----------------
+    ("blind-models: the 'crc mismatch' debug line is under tavolink.model instead of tavolink.link",
+     [("src/app/exchange_cycle.cpp", r'qCDebug\(lc_link\) << "crc mismatch"',
+       r'qCDebug(lc_model) << "crc mismatch"')]),
+    ("blind-models: back in the 430 window after a 431, the port list keeps its old entry instead of the one chosen in the 431 window",
+     [("src/app/mainwindow.cpp", r"emit change_serial_port_index_430\(window_431->current_port_index\(\)\);",
+       r"emit change_serial_port_index_430(ui->comboBox_SerialPort->currentIndex());")]),
+    ("blind-models: both windows show mute bit 0 on the 3/4 check box and bit 1 on the 1/2 check box",
+     [("src/window_common/group_routing_view.h", r"\{ui->checkBox_mute_12, ui->checkBox_mute_34,",
+       r"{ui->checkBox_mute_34, ui->checkBox_mute_12,")]),
+]
+MUTANTS += BLIND_MODELS_MUTANTS
+
 
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:

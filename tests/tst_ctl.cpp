@@ -3,6 +3,7 @@
 // refused before a byte is sent, the exit statuses, and ports found again by their identity.
 #include "harness.h"
 #include "setting_names.h"
+#include "settings_file.h"
 #include "stand_in_ports.h"
 
 #include <QComboBox>
@@ -333,6 +334,42 @@ private slots:
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
         QCOMPARE(second.written, sends && two && status != 5 ? one_frame : QByteArray());
         QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), sends && two && status != 5);
+    }
+
+    void files_of_other_versions_data()
+    {
+        QTest::addColumn<int>("file_version");
+        QTest::addColumn<bool>("has_it");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("older, without it") << 1 << false << QString();
+        QTest::newRow("its own version, without it") << 2 << false << "setting \"Group B / 3/4 Mute\" is missing";
+        QTest::newRow("its own version, with it") << 2 << true << QString();
+        QTest::newRow("newer") << 3 << true << "; version 3 needs a newer tavolinkctl";
+    }
+
+    // As a next version would read them that brings "Group B / 3/4 Mute": a file saved before
+    // takes it from the box, and only that; a file that should have it and has not is refused.
+    void files_of_other_versions()
+    {
+        QFETCH(int, file_version);
+        QFETCH(bool, has_it);
+        QFETCH(QString, fault);
+        static std::vector<Setting_name> next = setting_names(frame::device_id_430);
+        next.back().since_format = 2;
+        QJsonObject file = QJsonDocument::fromJson(settings_file::write(box_430())).object(); // mutes 1/2 on
+        QJsonObject settings = file["settings"].toObject();
+        if (!has_it)
+            settings.remove(next.back().name());
+        file["settings"] = settings;
+        file["format_version"] = file_version;
+        const settings_file::Contents contents = settings_file::read(
+            QJsonDocument(file).toJson(), [](uint16_t) -> const std::vector<Setting_name>& { return next; }, 2);
+        QCOMPARE(contents.faults.isEmpty(), fault.isEmpty());
+        QVERIFY2(contents.faults.join('\n').contains(fault), qPrintable(contents.faults.join('\n')));
+        Settings_values all_muted = box_430().settings;
+        all_muted.mute = 0x0F;
+        if (fault.isEmpty())
+            QCOMPARE(settings_file::with_box(contents, all_muted).mute, uint8_t(has_it ? 0x05 : 0x0D));
     }
 
     void ports_by_their_identity_data()

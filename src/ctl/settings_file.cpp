@@ -15,9 +15,6 @@ namespace settings_file {
 
 namespace {
 
-// Written into every file. A setting added later carries the version that first writes it
-// (Setting_name::since_format); older files are read without it, newer ones refused.
-constexpr int format_version = 1;
 const QString version_key = QStringLiteral("format_version");
 const QString model_key = QStringLiteral("model");
 const QString protocol_key = QStringLiteral("protocol_version");
@@ -59,7 +56,7 @@ QByteArray write(const status::Values& box)
     return QJsonDocument(file).toJson(QJsonDocument::Indented);
 }
 
-Contents read(const QByteArray& bytes)
+Contents read(const QByteArray& bytes, Setting_table table, int program_version)
 {
     Contents contents;
     if (bytes.trimmed().isEmpty()) {
@@ -77,11 +74,11 @@ Contents read(const QByteArray& bytes)
     const QJsonObject file = document.object();
     const QJsonValue version = file.value(version_key);
     const int file_version = version.toInt(-1);
-    if (file_version < 1 || file_version > format_version) {
+    if (file_version < 1 || file_version > program_version) {
         contents.faults << QStringLiteral("\"%1\" is %2; this tavolinkctl reads format versions 1 to %3%4")
                                .arg(version_key, version.isUndefined() ? QStringLiteral("missing") : json_text(version))
-                               .arg(format_version)
-                               .arg(file_version > format_version
+                               .arg(program_version)
+                               .arg(file_version > program_version
                                         ? QStringLiteral("; version %1 needs a newer tavolinkctl").arg(file_version)
                                         : QString());
         return contents;
@@ -98,7 +95,7 @@ Contents read(const QByteArray& bytes)
     }
     const QJsonObject settings = file.value(settings_key).toObject();
     QString group_texts[2];
-    for (const Setting_name& setting : setting_names(contents.device_id)) {
+    for (const Setting_name& setting : table(contents.device_id)) {
         const QString name = setting.name();
         const QJsonValue value = settings.value(name);
         const QStringList& items = setting.items(contents.values);

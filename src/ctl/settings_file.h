@@ -15,6 +15,13 @@
 
 namespace settings_file {
 
+// Written into every file. A setting added later carries the version that first writes it
+// (Setting_name::since_format); older files are read without it, newer ones refused.
+constexpr int format_version = 1;
+
+// The settings of a model, as a program of some format version has them.
+using Setting_table = const std::vector<Setting_name>& (*)(uint16_t device_id);
+
 // The file for the settings a status frame reports.
 QByteArray write(const status::Values& box);
 
@@ -32,7 +39,9 @@ struct Contents
 // The file's settings, with those not in it as `box` has them.
 Settings_values with_box(const Contents& contents, const Settings_values& box);
 
-Contents read(const QByteArray& bytes);
+// As a program that writes `program_version` with the settings of `table` reads the file: this
+// program by default; another table tries a later version's setting on older files.
+Contents read(const QByteArray& bytes, Setting_table table = setting_names, int program_version = format_version);
 // The file at `path`, read and checked; each fault names the file.
 Contents load(const QString& path);
 
