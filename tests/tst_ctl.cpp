@@ -37,6 +37,8 @@ Ctl_result run_ctl(Box_player& box, QStringList arguments, const std::function<v
     ctl.waitForStarted();
     if (script)
         script(ctl);
+    if (QTest::currentTestFailed()) // the script stopped short of ending it
+        ctl.kill();
     while (ctl.state() != QProcess::NotRunning && !ctl.waitForFinished(1))
         box.play(20);
     return {ctl.exitCode(), QString::fromUtf8(ctl.readAllStandardOutput()),
