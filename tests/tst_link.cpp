@@ -160,7 +160,10 @@ private slots:
             box.unplug();
             QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
         }
-        probe.tick(); // another adapter of the same make is never taken
+        // Neither another adapter of the same make nor, in its place, one without a serial number.
+        Box_end stranger(serial_number.isEmpty() ? -1 : 0);
+        QVERIFY(serial_number.isEmpty() || stand_in_ports::describe(0, {0x067b, 0x2303, "", "Prolific", "USB", {}}));
+        probe.tick();
         QCOMPARE(log.lines.filter("serial port back").size(), 0);
 
         std::unique_ptr<Box_end> back;
