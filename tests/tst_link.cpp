@@ -240,6 +240,29 @@ private slots:
         stand_in_ports::describe(1, {});
     }
 
+    // Twins known by their serial number alone both come back: neither is opened, and the log
+    // says why once.
+    void lost_twins_are_told_apart_by_nothing()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        const stand_in_ports::Usb_adapter twin{0x0403, 0x6001, "TWIN01", "FTDI", "FT232R USB UART", {}};
+        QVERIFY(stand_in_ports::describe(0, twin));
+        Rig rig(Rig::Lines::listed);
+        Log_capture log;
+        rig.box[0].unplug();
+        QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
+        QVERIFY(stand_in_ports::place(0, rig.box[0].path()) && stand_in_ports::describe(0, twin)
+                && stand_in_ports::describe(1, twin));
+        rig.probe.tick();
+        rig.probe.tick();
+        QCOMPARE(log.lines.filter("could be"),
+                 QStringList{"2 adapters could be 0403:6001:TWIN01 (ttyUSB0, ttyUSB1) "
+                             "and nothing tells them apart; none is opened"});
+        QCOMPARE(log.lines.filter("serial port back").size(), 0);
+        stand_in_ports::describe(0, {});
+        stand_in_ports::describe(1, {});
+    }
+
     void failed_open_is_logged_with_its_reason()
     {
         Rig rig;
