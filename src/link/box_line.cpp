@@ -4,8 +4,6 @@
 
 #include <QFileInfo>
 
-#include <utility>
-
 namespace {
 
 // In batches, what Qt's buffer may hold: about seven batches at the line's full rate.
@@ -73,7 +71,6 @@ bool Box_line::open_at(const QString& location)
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
     handed_on = 0;
-    read_failed = false;
     if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
         return false;
     if (batch.interval() > 0) {
@@ -139,9 +136,7 @@ void Box_line::set_baud_rate(int new_rate)
 void Box_line::read()
 {
     if (batch.interval() <= 0) {
-        const QByteArray bytes = port.readAll();
-        read_failed = read_failed && bytes.isEmpty();
-        emit received(bytes);
+        emit received(port.readAll());
         return;
     }
     do {
@@ -149,27 +144,18 @@ void Box_line::read()
             handed_on -= port.skip(handed_on - 1);
         port.waitForReadyRead(0);
         const QByteArray kept = port.isOpen() ? port.peek(port.bytesAvailable()) : QByteArray();
-        if (kept.size() > handed_on) {
-            read_failed = false;
+        if (kept.size() > handed_on)
             emit received(kept.mid(static_cast<int>(handed_on)));
-        }
         handed_on = kept.size();
     } while (handed_on >= kept_bytes);
 }
 
 // A vanished device (adapter unplugged, line hung up) reports the same error on every pass
 // of the event loop; closing the port stops that, and the adapter is looked for from then on.
-// Qt takes a read that finds nothing for a ReadError too: on a busy machine a batch can take
-// the bytes the port's notice was for. So a ReadError is a loss only when it comes again
-// before any byte does.
 void Box_line::port_error(QSerialPort::SerialPortError error)
 {
     if ((error != QSerialPort::ReadError && error != QSerialPort::ResourceError) || !port.isOpen())
         return;
-    if (error == QSerialPort::ReadError && !std::exchange(read_failed, true)) {
-        port.clearError();
-        return;
-    }
     const QString reason = port.errorString();
     const QByteArray last = port.read(port.bytesAvailable()).mid(static_cast<int>(handed_on));
     if (!last.isEmpty())

@@ -89,6 +89,5 @@ private:
     bool looking = false;
     QString said_undecided;
     int rate = line_rate;
-    qint64 handed_on = 0;     // bytes at the head of Qt's buffer (in batches) already handed on
-    bool read_failed = false; // the last read found nothing; a second one in a row is a loss
+    qint64 handed_on = 0; // bytes at the head of Qt's buffer (in batches) already handed on
 };
