@@ -59,6 +59,9 @@ int access_mode(qint64 pid, const QString& path)
     return -1;
 }
 
+// Ten bytes that frame a status but fail its check.
+const QByteArray broken_frame = QByteArray::fromHex("5052053001ae00000000");
+
 // A model-430 box whose settings are none of the defaults, and a model-431 box likewise.
 status::Values box_430()
 {
@@ -186,7 +189,7 @@ private slots:
             QTRY_COMPARE(access_mode(ctl.processId(), box.pty.slave_path()), O_RDONLY); // it cannot send
             box.status.sdi_rate = 1;
             box.play(300);
-            box.send(QByteArray::fromHex("5052053001ae00000000")); // fails its check
+            box.send(broken_frame);
             box.play(1300);
             box.status.crc_err_count = 4;
             box.play(300);
@@ -314,7 +317,7 @@ private slots:
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
         if (status == 3)
-            box.send(QByteArray::fromHex("5052053001ae00000000")); // fails its check
+            box.send(broken_frame);
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
         if (message == "EARLY ACK")
@@ -334,8 +337,9 @@ private slots:
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
         const bool sends = arguments.startsWith("apply") || reset;
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
-        QCOMPARE(second.written, sends && two && status != 5 ? one_frame : QByteArray());
-        QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), sends && two && status != 5);
+        const bool second_applied = sends && two && status != 5;
+        QCOMPARE(second.written, second_applied ? one_frame : QByteArray());
+        QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), second_applied);
     }
 
     void files_of_other_versions_data()
