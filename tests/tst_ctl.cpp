@@ -260,6 +260,7 @@ private slots:
         QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("reset, a short frame first") << "reset-errors" << none << 0 << "SHORT";
         QTest::newRow("reset, acknowledged before the send") << "reset-errors" << none << 6 << "EARLY ACK";
+        QTest::newRow("debug lines asked for") << "reset-errors" << none << 0 << "DEBUG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
@@ -322,6 +323,9 @@ private slots:
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
         if (message == "EARLY ACK")
             box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
+        const bool debug = message == "DEBUG";
+        if (debug)
+            qputenv("QT_LOGGING_RULES", "tavolinkctl.line.debug=true"), message = "tavolinkctl.line: port opened: ";
         const Ctl_result run =
             run_ctl(box, arguments.replace("SECOND", second.pty.slave_path()).split(' ', Qt::SkipEmptyParts),
                     [&](QProcess& ctl) {
@@ -330,6 +334,7 @@ private slots:
                                 if (int unread = 0; ioctl(player->pty.slave(), FIONREAD, &unread) == 0 && unread == 0)
                                     player->step();
                     });
+        qunsetenv("QT_LOGGING_RULES");
         QTEST(run.status, "status");
         QVERIFY2((run.err + run.out).contains(message), qPrintable(run.err + run.out));
         Settings_values sent = box_430().settings;
@@ -337,6 +342,7 @@ private slots:
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
         const bool sends = arguments.startsWith("apply") || reset;
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
+        QCOMPARE(run.err.contains("tavolinkctl.line: sent: " + one_frame.toHex(' ')), debug);
         const bool second_applied = sends && two && status != 5;
         QCOMPARE(second.written, second_applied ? one_frame : QByteArray());
         QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), second_applied);

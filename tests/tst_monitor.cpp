@@ -113,11 +113,13 @@ private slots:
         QProcess save; // the expected settings: the 430's as they are
         save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
         QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
+        qputenv("QT_LOGGING_RULES", "tavolinkctl.http.debug=true");
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
                        box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
                        box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + expected,
                        "--expect", absent + '=' + absent});
+        qunsetenv("QT_LOGGING_RULES");
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
         QVERIFY(config.open(QIODevice::WriteOnly));
@@ -256,6 +258,8 @@ private slots:
         const QByteArray log = monitor.readAllStandardError();
         QVERIFY(log.contains(("cannot open " + absent).toUtf8()) && log.contains(("cannot read " + absent).toUtf8()));
         QVERIFY(log.contains(("is for a MRL-QDC-430; the box on " + box_431.pty.slave_path()).toUtf8()));
+        // Only the server's debug lines were asked for.
+        QVERIFY(log.contains("tavolinkctl.http: \"POST\" \"/metrics\" 405") && !log.contains("tavolinkctl.line"));
         QStringList events;
         for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
             if (!line.isEmpty())

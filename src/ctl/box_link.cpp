@@ -2,6 +2,8 @@
 // adapter lost and found again.
 #include "box_link.h"
 
+#include "log_categories.h"
+
 #include <QEventLoop>
 #include <QFile>
 #include <QSerialPortInfo>
@@ -44,6 +46,12 @@ Box_link::Box_link(Mode mode)
 {
     connect(&line, &Box_line::received, this, &Box_link::read);
     connect(&line, &Box_line::lost, this, &Box_link::port_lost);
+    connect(&line, &Box_line::lost, this,
+            [this](const QString& reason) { qCDebug(lc_ctl_line).noquote() << "port lost:" << port_name() << reason; });
+    connect(&line, &Box_line::back, this, [this](const QString&, const QString& new_name) {
+        qCDebug(lc_ctl_line).noquote() << "port back:" << new_name << "at" << line.location();
+    });
+    connect(&line, &Box_line::undecided, this, [](const QString& why) { qCDebug(lc_ctl_line).noquote() << why; });
 }
 
 std::optional<Failure> Box_link::open(const QString& requested)
@@ -59,8 +67,10 @@ std::optional<Failure> Box_link::open(const QString& requested)
                        QStringLiteral("the system lists %1 serial ports (%2); choose one with --port")
                            .arg(ports.size())
                            .arg(names.join(QStringLiteral(", ")))};
-    if (line.open(requested.isEmpty() ? ports.first().portName() : requested))
+    if (line.open(requested.isEmpty() ? ports.first().portName() : requested)) {
+        qCDebug(lc_ctl_line).noquote() << "port opened:" << port_name() << "at" << line.location();
         return std::nullopt;
+    }
     QString reason = line.error_string();
     const QString holder = lock_holder(line.location());
     if (!holder.isEmpty())
@@ -100,6 +110,7 @@ void Box_link::send(const QByteArray& frame)
 {
     line.take_waiting();
     frames_before_send = frames_seen + (assembler.in_frame() ? 1 : 0);
+    qCDebug(lc_ctl_line).noquote() << "sent:" << frame.toHex(' ');
     line.write(frame);
 }
 
@@ -116,9 +127,17 @@ void Box_link::read(const QByteArray& bytes)
         frames_seen += result != frame::Assembler::Result::pending;
         if (result == frame::Assembler::Result::frame_ok) {
             status::decode(assembler.payload(), values);
-            emit status_frame(values, shows_something_new());
+            const bool changed = shows_something_new();
+            if (changed)
+                qCDebug(lc_ctl_line).noquote()
+                    << "status frame that shows something new:"
+                    << QByteArray::fromRawData(reinterpret_cast<const char*>(assembler.payload()),
+                                               assembler.payload_length())
+                           .toHex(' ');
+            emit status_frame(values, changed);
         } else if (result == frame::Assembler::Result::frame_bad_crc) {
             ++frames_failed;
+            qCDebug(lc_ctl_line) << "a frame failed its check";
             emit frame_failed();
         }
     }

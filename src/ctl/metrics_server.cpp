@@ -1,6 +1,8 @@
 // The /metrics endpoint on GNU libmicrohttpd: an epoll thread, bounded time and clients.
 #include "metrics_server.h"
 
+#include "log_categories.h"
+
 #include <prometheus/text_serializer.h>
 
 #include <microhttpd.h>
@@ -13,8 +15,11 @@
 
 namespace {
 
-MHD_Result send(MHD_Connection* connection, unsigned status, const std::string& body, const char* type = "text/plain")
+MHD_Result send(MHD_Connection* connection, const char* method, const char* url, unsigned status,
+                const std::string& body, const char* type = "text/plain")
 {
+    // Quoted, so that a client's control characters reach the log escaped.
+    qCDebug(lc_ctl_http) << QString::fromLatin1(method) << QString::fromUtf8(url) << status;
     MHD_Response* response =
         MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()), MHD_RESPMEM_MUST_COPY);
     if (!response)
@@ -40,12 +45,14 @@ MHD_Result answer(void* server_pointer, MHD_Connection* connection, const char* 
     }
     *request = &server; // so that its completion is counted
     if (++server.answering > Metrics_server::requests)
-        return send(connection, MHD_HTTP_SERVICE_UNAVAILABLE, "Busy: too many requests at once; try again\n");
+        return send(connection, method, url, MHD_HTTP_SERVICE_UNAVAILABLE,
+                    "Busy: too many requests at once; try again\n");
     if (std::strcmp(url, "/metrics") != 0)
-        return send(connection, MHD_HTTP_NOT_FOUND, "Not found: this server has /metrics only\n");
+        return send(connection, method, url, MHD_HTTP_NOT_FOUND, "Not found: this server has /metrics only\n");
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
-        return send(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed: /metrics answers GET only\n");
-    return send(connection, MHD_HTTP_OK, prometheus::TextSerializer().Serialize(server.registry.Collect()),
+        return send(connection, method, url, MHD_HTTP_METHOD_NOT_ALLOWED,
+                    "Method not allowed: /metrics answers GET only\n");
+    return send(connection, method, url, MHD_HTTP_OK, prometheus::TextSerializer().Serialize(server.registry.Collect()),
                 "text/plain; version=0.0.4; charset=utf-8");
 }
 
