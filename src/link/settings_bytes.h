@@ -56,6 +56,13 @@ constexpr Settings_field settings_wire_order[] = {
     &Settings_values::output_56_2,   &Settings_values::output_78_2,      &Settings_values::mute,
 };
 constexpr std::size_t settings_count = std::size(settings_wire_order);
+// The same settings by the names a person gives them (boxsim's `set`), in the same order.
+constexpr const char* settings_wire_names[] = {
+    "input_sel",         "output_12",     "output_34",        "output_56",   "output_78",
+    "manual_fmt_enable", "manual_format", "crc_errors_reset", "out_group_1", "out_group_2",
+    "output_12_2",       "output_34_2",   "output_56_2",      "output_78_2", "mute",
+};
+static_assert(std::size(settings_wire_names) == settings_count, "a name for every setting");
 constexpr std::size_t bank_routing_count = 5;
 constexpr std::size_t group_routing_count = 7;
 constexpr std::size_t group_routing_first = settings_count - group_routing_count;

@@ -23,18 +23,20 @@ constexpr uint8_t Hdmi_codes::*const hdmi_order[] = {
     &Hdmi_codes::depth,  &Hdmi_codes::audio_freq, &Hdmi_codes::rate,
 };
 
-// The settings blocks are laid out in the settings frame's order.
-void write_settings(QByteArray& payload, int offset, const Settings_values& settings, std::size_t first,
-                    std::size_t count)
+template <std::size_t runs>
+void write_settings(QByteArray& payload, const Settings_run (&layout)[runs], const Settings_values& settings)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        payload[offset + static_cast<int>(i)] = static_cast<char>(settings.*settings_wire_order[first + i]);
+    for (const Settings_run& run : layout)
+        for (std::size_t i = 0; i < run.count; ++i)
+            payload[run.offset + static_cast<int>(i)] = static_cast<char>(settings.*settings_wire_order[run.first + i]);
 }
 
-void read_settings(const uint8_t* payload, int offset, Settings_values& settings, std::size_t first, std::size_t count)
+template <std::size_t runs>
+void read_settings(const uint8_t* payload, const Settings_run (&layout)[runs], Settings_values& settings)
 {
-    for (std::size_t i = 0; i < count; ++i)
-        settings.*settings_wire_order[first + i] = payload[offset + static_cast<int>(i)];
+    for (const Settings_run& run : layout)
+        for (std::size_t i = 0; i < run.count; ++i)
+            settings.*settings_wire_order[run.first + i] = payload[run.offset + static_cast<int>(i)];
 }
 
 int layout_size(models::Status_layout layout)
@@ -68,16 +70,13 @@ QByteArray encode(const Values& v)
         for (std::size_t i = 0; i < v.pid.size(); ++i)
             p[m430::pid + static_cast<int>(i)] = static_cast<char>(v.pid[i]);
         write_u16(p, m430::crc_err_count, v.crc_err_count);
-        p[m430::manual_fmt_enable] = static_cast<char>(v.settings.manual_fmt_enable);
-        p[m430::manual_format] = static_cast<char>(v.settings.manual_format);
-        write_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
-        write_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
+        write_settings(p, m430::settings, v.settings);
         p[m430::audio_groups] = static_cast<char>(v.audio_groups);
     } else if (layout == models::Status_layout::m431) {
         p[m431::sdi_rate] = static_cast<char>(v.sdi_rate);
         for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
             p[m431::hdmi + static_cast<int>(i)] = static_cast<char>(v.hdmi.*hdmi_order[i]);
-        write_settings(p, m431::group_routing, v.settings, group_routing_first, group_routing_count);
+        write_settings(p, m431::settings, v.settings);
     }
     return p;
 }
@@ -102,16 +101,13 @@ void decode(const uint8_t* p, Values& v)
         for (std::size_t i = 0; i < v.pid.size(); ++i)
             v.pid[i] = p[m430::pid + static_cast<int>(i)];
         v.crc_err_count = read_u16(p + m430::crc_err_count);
-        v.settings.manual_fmt_enable = p[m430::manual_fmt_enable];
-        v.settings.manual_format = p[m430::manual_format];
-        read_settings(p, m430::bank_routing, v.settings, 0, bank_routing_count);
-        read_settings(p, m430::group_routing, v.settings, group_routing_first, group_routing_count);
+        read_settings(p, m430::settings, v.settings);
         v.audio_groups = p[m430::audio_groups];
     } else if (layout == models::Status_layout::m431) {
         v.sdi_rate = p[m431::sdi_rate];
         for (std::size_t i = 0; i < std::size(hdmi_order); ++i)
             v.hdmi.*hdmi_order[i] = p[m431::hdmi + static_cast<int>(i)];
-        read_settings(p, m431::group_routing, v.settings, group_routing_first, group_routing_count);
+        read_settings(p, m431::settings, v.settings);
     }
 }
 

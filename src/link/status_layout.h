@@ -10,9 +10,27 @@
 #include <QByteArray>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace status {
+
+// Where a layout reports the box's settings: `count` bytes of settings_wire_order from
+// `first` on, at payload byte `offset` on.
+struct Settings_run
+{
+    int offset;
+    std::size_t first, count;
+};
+
+// Every run inside the layout's `size` bytes and inside settings_wire_order.
+template <std::size_t runs> constexpr bool fits(const Settings_run (&layout)[runs], int size)
+{
+    for (const Settings_run& run : layout)
+        if (run.offset < 0 || run.offset + static_cast<int>(run.count) > size || run.first + run.count > settings_count)
+            return false;
+    return true;
+}
 
 // Every layout.
 namespace common {
@@ -36,6 +54,12 @@ constexpr int bank_routing = 22;  // input_sel, output_12 ... output_78
 constexpr int group_routing = 27; // out_group_1 ... mute
 constexpr int audio_groups = 34;
 constexpr int size = 35;
+constexpr Settings_run settings[] = {
+    {manual_fmt_enable, bank_routing_count, 2}, // manual_fmt_enable, manual_format
+    {bank_routing, 0, bank_routing_count},
+    {group_routing, group_routing_first, group_routing_count},
+};
+static_assert(fits(settings, size));
 } // namespace m430
 
 // models::Status_layout::m431, model 431's.
@@ -44,6 +68,8 @@ constexpr int sdi_rate = 12;
 constexpr int hdmi = 13; // format, frame, scan, mapping, depth, audio frequency, link rate
 constexpr int group_routing = 20;
 constexpr int size = 27;
+constexpr Settings_run settings[] = {{group_routing, group_routing_first, group_routing_count}};
+static_assert(fits(settings, size));
 } // namespace m431
 
 // Bits of the status flags byte.

@@ -1,19 +1,9 @@
 // The simulated box's state: its settings, the flags it owes the host, its status frames.
 #include "box.h"
 
-#include <iterator>
-
 namespace boxsim {
 
 namespace {
-
-// The names a person gives the settings, in wire order.
-constexpr const char* setting_names_in_wire_order[] = {
-    "input_sel",         "output_12",     "output_34",        "output_56",   "output_78",
-    "manual_fmt_enable", "manual_format", "crc_errors_reset", "out_group_1", "out_group_2",
-    "output_12_2",       "output_34_2",   "output_56_2",      "output_78_2", "mute",
-};
-static_assert(std::size(setting_names_in_wire_order) == settings_count, "a name for every setting");
 
 // The reset request is an order, not a setting the box keeps.
 bool is_order(const char* name)
@@ -58,7 +48,7 @@ void Box::set_model(Model model)
 QStringList Box::setting_names()
 {
     QStringList names;
-    for (const char* name : setting_names_in_wire_order) {
+    for (const char* name : settings_wire_names) {
         if (!is_order(name))
             names << QString::fromLatin1(name);
     }
@@ -68,7 +58,7 @@ QStringList Box::setting_names()
 bool Box::set_setting(const QString& name, int value)
 {
     for (std::size_t i = 0; i < settings_count; ++i) {
-        const char* known = setting_names_in_wire_order[i];
+        const char* known = settings_wire_names[i];
         if (name == QLatin1String(known) && !is_order(known)) {
             current.*settings_wire_order[i] = static_cast<uint8_t>(value);
             return true;
