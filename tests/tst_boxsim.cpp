@@ -12,7 +12,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("device");
-        QTest::newRow("430") << QStringList{"--model", "430", "--input-errors", "7"} << int(frame::device_id_430);
+        QTest::newRow("430") << QStringList{"--model",    "430", "--input-errors", "7",
+                                            "--sdi-rate", "3",   "--pid",          "01,02,03,04"}
+                             << int(frame::device_id_430);
         QTest::newRow("431") << QStringList{"--model", "431", "--channels", "6", "--sdi-rate", "2"}
                              << int(frame::device_id_431);
     }
@@ -29,8 +31,9 @@ private slots:
         QVERIFY(!said.isEmpty());
         QCOMPARE(said.last().device_id, uint16_t(device));
         QCOMPARE(said.last().flags & 0x80, 0);
-        if (is_430)
-            QCOMPARE(said.last().crc_err_count, uint16_t(7));
+        if (is_430) // --input-errors, --sdi-rate, and --pid over the format's own
+            QVERIFY(said.last().crc_err_count == 7 && said.last().sdi_rate == 3
+                    && said.last().pid == (std::array<uint8_t, 4>{1, 2, 3, 4}));
         else // --channels in bits 3-1, --sdi-rate
             QVERIFY((said.last().flags >> 1 & 7) == 6 && said.last().sdi_rate == 2);
 
@@ -91,18 +94,23 @@ private slots:
     void bad_options_data()
     {
         QTest::addColumn<QStringList>("options");
-        QTest::newRow("model") << QStringList{"--model", "432"};
-        QTest::newRow("silence every as long as the silence") << QStringList{"--silence", "2", "--silence-every", "2"};
-        QTest::newRow("no frames") << QStringList{"--frames", "0"};
+        QTest::addColumn<QString>("message");
+        QTest::newRow("model") << QStringList{"--model", "432"} << "--model: expected 430 or 431, got \"432\"";
+        QTest::newRow("silence every as long as the silence")
+            << QStringList{"--silence", "2", "--silence-every", "2"} << "--silence-every must be longer than --silence";
+        QTest::newRow("no frames") << QStringList{"--frames", "0"} << "--frames: expected a count above 0";
     }
 
     void bad_options()
     {
         QFETCH(QStringList, options);
+        QFETCH(QString, message);
         QProcess box;
         box.start(BOXSIM_PATH, options);
         QVERIFY(box.waitForFinished());
         QCOMPARE(box.exitCode(), 2);
+        const QString said = QString::fromUtf8(box.readAllStandardError());
+        QVERIFY2(said.contains(message), qPrintable(said));
     }
 };
 

@@ -225,6 +225,8 @@ private slots:
         QTest::newRow("empty file") << apply << " " << 5 << "the file is empty";
         QTest::newRow("not JSON") << apply << "{\"format_version\": 1," << 5 << "not JSON:";
         QTest::newRow("no version") << apply << "\"format_version\": 1,=" << 5 << "\"format_version\" is missing";
+        QTest::newRow("version 0") << apply << "\"format_version\": 1=\"format_version\": 0" << 5
+                                   << "\"format_version\" is 0; this tavolinkctl reads format versions 1 to";
         QTest::newRow("unknown version") << apply << "\"format_version\": 1=\"format_version\": 2" << 5
                                          << "; version 2 needs a newer tavolinkctl";
         QTest::newRow("missing setting") << apply << "\"Group B / Select\"=\"Group B / Choice\"" << 5
@@ -265,6 +267,8 @@ private slots:
         QTest::newRow("unknown command") << "stat" << none << 2 << "unknown command 'stat'";
         QTest::newRow("save without a file") << "save" << none << 2 << "save takes one FILE";
         QTest::newRow("unknown option") << "status --jsn" << none << 2 << "'jsn'";
+        QTest::newRow("option of another command")
+            << "reset-errors --json" << none << 2 << "--json is for ports, status";
         QTest::newRow("two ports for one box")
             << "status --port BOX --port SECOND" << none << 2 << "only apply and monitor take more than one --port";
         QTest::newRow("no good frame") << "status --timeout 0.3" << none << 3

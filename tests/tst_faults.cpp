@@ -35,6 +35,8 @@ private slots:
         rig.box[0].send(corrupted(status_430(0x80 | 0x40)));
         rig.box[0].send(corrupted(status_431(0x80)));
         QCOMPARE(rig.window.findChild<QLabel*>("label_crc_ctrl")->text(), QString("Mistmatch"));
+        QCOMPARE(log.with_categories.filter("crc mismatch"),
+                 QStringList({"tavolink.link: crc mismatch", "tavolink.link: crc mismatch"}));
         mute->click();
         QCOMPARE(rig.box[0].frames(100).size(), 0); // still waiting for a real acknowledgement
 

@@ -23,9 +23,10 @@ QtMessageHandler previous_handler = nullptr;
 
 void capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (type == QtDebugMsg)
+    if (type == QtDebugMsg) {
         capturing->lines.append(message);
-    else
+        capturing->with_categories.append(QString::fromLatin1(context.category) + ": " + message);
+    } else
         previous_handler(type, context, message);
 }
 

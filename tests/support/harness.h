@@ -152,6 +152,7 @@ struct Log_capture
     Log_capture();
     ~Log_capture();
     QStringList lines;
+    QStringList with_categories; // the same lines, each after its category and ": "
 };
 
 // Every status label of a window as "text|style sheet", by object name; with `changes`
