@@ -547,6 +547,55 @@ BLIND_MODELS_MUTANTS = [
 ]
 MUTANTS += BLIND_MODELS_MUTANTS
 
+# Written the same way for tavolinkctl's debug categories, the status layouts' settings runs and the
+# settings' names ("blind-runs-logs: ...").
+BLIND_RUNS_LOGS_MUTANTS = [
+    # tavolinkctl's logging categories
+    ("blind-runs-logs: tavolinkctl prints its tavolinkctl.line debug lines (port opened, sent, status frames) on standard error without QT_LOGGING_RULES",
+     [("src/ctl/log_categories.cpp",
+       r'Q_LOGGING_CATEGORY\(lc_ctl_line, "tavolinkctl\.line", QtInfoMsg\)',
+       r'Q_LOGGING_CATEGORY(lc_ctl_line, "tavolinkctl.line", QtDebugMsg)')]),
+    ("blind-runs-logs: monitor's request lines come out under tavolinkctl.line, and tavolinkctl.http.debug=true shows nothing",
+     [("src/ctl/metrics_server.cpp",
+       r'qCDebug\(lc_ctl_http\)',
+       r'qCDebug(lc_ctl_line)')]),
+    ("blind-runs-logs: every status frame is logged as one that shows something new, even when nothing changed",
+     [("src/ctl/box_link.cpp",
+       r'if \(changed\)\n\s*qCDebug\(lc_ctl_line\)',
+       r'qCDebug(lc_ctl_line)')]),
+    ("blind-runs-logs: the line for a frame that failed its check comes out under tavolinkctl.http, not tavolinkctl.line",
+     [("src/ctl/box_link.cpp",
+       r'qCDebug\(lc_ctl_line\) << "a frame failed its check"',
+       r'qCDebug(lc_ctl_http) << "a frame failed its check"')]),
+    # the status layouts' settings runs
+    ("blind-runs-logs: model 430's forced format run starts one setting late: manual_fmt_enable is never reported, manual_format shows at its byte and the reset request at manual_format's",
+     [("src/link/status_layout.h",
+       r'\{manual_fmt_enable, bank_routing_count, 2\}',
+       r'{manual_fmt_enable, bank_routing_count + 1, 2}')]),
+    ("blind-runs-logs: model 430's group routing run sits one byte early, over output_78, so the group routing and output_78 show wrong values",
+     [("src/link/status_layout.h",
+       r'\{group_routing, group_routing_first, group_routing_count\},',
+       r'{group_routing - 1, group_routing_first, group_routing_count},')]),
+    ("blind-runs-logs: model 431's status frames lose the mutes: the group routing run is one setting short",
+     [("src/link/status_layout.h",
+       r'\{\{group_routing, group_routing_first, group_routing_count\}\}',
+       r'{{group_routing, group_routing_first, group_routing_count - 1}}')]),
+    ("blind-runs-logs: decoding stops one byte short in every settings run: manual_format, output_78 and mute as the box reports them are never read",
+     [("src/link/status_layout.cpp",
+       r'for \(std::size_t i = 0; i < run\.count; \+\+i\)\n(\s*)settings\.\*',
+       r'for (std::size_t i = 0; i + 1 < run.count; ++i)\n\1settings.*')]),
+    # settings_wire_names
+    ("blind-runs-logs: boxsim's `set out_group_1` changes Group B and `set out_group_2` Group A",
+     [("src/link/settings_bytes.h",
+       r'"out_group_1", "out_group_2"',
+       r'"out_group_2", "out_group_1"')]),
+    ("blind-runs-logs: boxsim offers the CRC reset request as a setting (`crc_error_reset` in help, accepted by set)",
+     [("src/link/settings_bytes.h",
+       r'"crc_errors_reset", "out_group_1"',
+       r'"crc_error_reset", "out_group_1"')]),
+]
+MUTANTS += BLIND_RUNS_LOGS_MUTANTS
+
 
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:

@@ -91,6 +91,23 @@ private slots:
         QCOMPARE(first_of(frame::device_id_431).device_id, frame::device_id_431);
     }
 
+    // `set` changes the setting a person names; the CRC reset is an order, not a setting it offers.
+    void set_command_changes_the_named_setting()
+    {
+        Boxsim box({"--model", "430", "--rate", "20"});
+        box.process.write("help\n");
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += box.process.readAllStandardOutput()).contains("settings:"), 20000);
+        const QByteArray offered = out.mid(out.indexOf("settings:")).split('\n').first();
+        QVERIFY2(offered.contains("out_group_1") && !offered.contains("reset"), offered.constData());
+        box.process.write("set out_group_1 5\n");
+        const QList<status::Values> seen =
+            box.frames(20000, [](const status::Values& s) { return s.settings.out_group_1 == 5; });
+        QVERIFY(!seen.isEmpty());
+        QCOMPARE(seen.last().settings.out_group_1, uint8_t(5));
+        QCOMPARE(seen.last().settings.out_group_2, default_group_routing.out_group_2);
+    }
+
     void bad_options_data()
     {
         QTest::addColumn<QStringList>("options");

@@ -321,13 +321,13 @@ private slots:
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
-        if (status == 3)
+        const bool debug = message == "DEBUG";
+        if (status == 3 || debug)
             box.send(broken_frame);
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
         if (message == "EARLY ACK")
             box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
-        const bool debug = message == "DEBUG";
         if (debug)
             qputenv("QT_LOGGING_RULES", "tavolinkctl.line.debug=true"), message = "tavolinkctl.line: port opened: ";
         const Ctl_result run =
@@ -347,6 +347,12 @@ private slots:
         const bool sends = arguments.startsWith("apply") || reset;
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
         QCOMPARE(run.err.contains("tavolinkctl.line: sent: " + one_frame.toHex(' ')), debug);
+        // Logged: the frame that failed its check, and a status frame only when it shows something new.
+        const QStringList shown = run.err.split('\n').filter("shows something new");
+        QCOMPARE(run.err.contains("tavolinkctl.line: a frame failed its check"), debug);
+        QCOMPARE(shown.isEmpty(), !debug);
+        for (int i = 1; i < shown.size(); ++i)
+            QVERIFY2(shown[i] != shown[i - 1], qPrintable(shown[i]));
         const bool second_applied = sends && two && status != 5;
         QCOMPARE(second.written, second_applied ? one_frame : QByteArray());
         QCOMPARE(run.out.contains(second.pty.slave_path() + ": " + path + " applied"), second_applied);
