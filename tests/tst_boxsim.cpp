@@ -1,6 +1,17 @@
 // The simulated box as a program on its own pseudo-terminal: it acknowledges and applies
 // settings frames, ignores broken ones, obeys its commands and refuses bad options.
 #include "harness.h"
+#include "models.h"
+
+namespace {
+
+// The last of the models boxsim knows: the tests' own row follows it.
+const models::Model& last_model()
+{
+    return models::all().at(models::all().size() - 2);
+}
+
+} // namespace
 
 class Tst_boxsim : public QObject
 {
@@ -73,22 +84,24 @@ private slots:
     // step reads on to the first frame of the new one.
     void switch_command_changes_the_model()
     {
-        Boxsim box({"--model", "431", "--rate", "5"});
+        const uint16_t last = last_model().device_id, first = models::all().front().device_id,
+                       second = models::all().at(1).device_id;
+        Boxsim box({"--model", QString::number(last_model().number), "--rate", "5"});
         const auto first_of = [&box](uint16_t id) {
             const QList<status::Values> seen =
                 box.frames(5000, [id](const status::Values& s) { return s.device_id == id; });
             return seen.isEmpty() ? status::Values{} : seen.last();
         };
-        QCOMPARE(first_of(frame::device_id_431).device_id, frame::device_id_431);
-        box.send(frame::build_settings_frame(frame::device_id_431, status_431().settings));
+        QCOMPARE(first_of(last).device_id, last);
+        box.send(frame::build_settings_frame(last, status_431().settings));
         QByteArray out;
         QTRY_VERIFY2((out += box.process.readAllStandardOutput()).contains("-> applied"), out.constData());
-        box.process.write("switch\n");
-        const status::Values next = first_of(frame::device_id_430);
-        QCOMPARE(next.device_id, frame::device_id_430);
+        box.process.write("switch\n"); // after the last, the first
+        const status::Values next = first_of(first);
+        QCOMPARE(next.device_id, first);
         QCOMPARE(next.flags & 0x80, 0);
         box.process.write("switch\n");
-        QCOMPARE(first_of(frame::device_id_431).device_id, frame::device_id_431);
+        QCOMPARE(first_of(second).device_id, second);
     }
 
     // `set` changes the setting a person names; the CRC reset is an order, not a setting it offers.
@@ -112,7 +125,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("message");
-        QTest::newRow("model") << QStringList{"--model", "432"} << "--model: expected 430 or 431, got \"432\"";
+        QTest::newRow("model") << QStringList{"--model", "1"} << QString(" or %1, got \"1\"").arg(last_model().number);
         QTest::newRow("silence every as long as the silence")
             << QStringList{"--silence", "2", "--silence-every", "2"} << "--silence-every must be longer than --silence";
         QTest::newRow("no frames") << QStringList{"--frames", "0"} << "--frames: expected a count above 0";

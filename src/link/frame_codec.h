@@ -35,9 +35,9 @@ void seal(QByteArray& frame);
 // host never sends one; the simulated box, the tests and the benchmarks do.
 QByteArray build_status_frame(const QByteArray& payload);
 
-// The host-to-box settings frame in the answering model's settings layout: 23 bytes for
-// all settings (model 430), 15 for the group routing (model 431), 13 without a device
-// identifier for a device the table does not know.
+// The host-to-box settings frame in the answering model's settings layout: the device
+// identifier and every byte of settings_wire_order (model 430), the identifier and the group
+// routing (model 431), or the group routing alone for a device the table does not know.
 QByteArray build_settings_frame(uint16_t device_id, const Settings_values& values);
 
 // A host-to-box frame read back, as the box reads it.

@@ -15,7 +15,7 @@ using Model = const models::Model*;
 Model first_model();
 // The next row of the table, after the last the first: what `switch` becomes.
 Model next_model(Model model);
-// Size of the settings frame this model accepts (23 or 15 bytes).
+// Size of the settings frame this model accepts, as the codec builds it.
 int settings_frame_size(Model model);
 
 } // namespace boxsim
