@@ -87,8 +87,8 @@ const std::vector<Command>& commands()
          check_settings, box_json, false, false},
         {"reset-errors", {}, "clear the model-430 box's CRC error count, as Reset Errors does", reset_errors, box,
          false, false},
-        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM and serve their state on /metrics;\n"
-         "sends nothing", monitor, box_json + QStringList{"listen", "expect"}, true, true},
+        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM, serve their state on /metrics and\n"
+         "share the boxes with other programs; sends only what they send", monitor, box_json + QStringList{"listen", "expect"}, true, true},
     };
     // clang-format on
     return table;
