@@ -416,7 +416,7 @@ private slots:
         Box_player pulled{status_430()}, back{status_430()};
         QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
                 && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller", {}}));
-        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
+        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"}), text = run_ctl(pulled, {"ports"});
         QProcess several; // no --port, and two listed
         several.start(TAVOLINKCTL_PATH, {"status"});
         QVERIFY(several.waitForFinished());
@@ -429,6 +429,7 @@ private slots:
                          R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
                          R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
                      .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
+        QCOMPARE(text.out.contains("\n  by_id: " + by_id + '\n'), !serial_number.isEmpty());
         const bool named_first = command == "monitor";
         if (named_first) {
             stand_in_ports::unplug(0);

@@ -130,7 +130,7 @@ int list_ports(const Command_options& options)
         };
         array.append(object);
         lines << port.portName();
-        for (auto it = std::next(object.begin()); it != object.end(); ++it)
+        for (auto it = object.begin(); it != object.end(); ++it)
             if (!it.value().toString().isEmpty() && it.key() != QLatin1String("name"))
                 lines << QStringLiteral("  %1: %2").arg(it.key(), it.value().toString());
     }
