@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -245,6 +246,10 @@ private slots:
             << "apply FILE --port BOX --port /dev/none" << none << 7 << "cannot open /dev/none";
         QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
                                              << " " << 5 << "the file is empty";
+        QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("check, a FIFO") << "check FILE"
+                                       << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
         QTest::newRow("two settings differ") << "check FILE"
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
@@ -299,6 +304,8 @@ private slots:
         if (!edit.isEmpty() && file.resize(0))
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
+        if (edit == "FIFO")
+            QVERIFY(file.remove() && mkfifo(qPrintable(path), 0600) == 0);
 
         const bool reset = arguments == "reset-errors", check = arguments.startsWith("check");
         using Answer = Box_player::Answer;

@@ -15,6 +15,7 @@
 #include <QTcpSocket>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,7 +48,7 @@ class Tst_monitor : public QObject
     QProcess monitor, server;
     QNetworkAccessManager network;
     const quint16 metrics_port = free_port(), server_port = free_port();
-    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json");
+    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json"), fifo = dir.filePath("fifo");
 
     Reply request(const QByteArray& verb, const QString& url, int wait_ms = 5000)
     {
@@ -113,12 +114,13 @@ private slots:
         QProcess save; // the expected settings: the 430's as they are
         save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
         QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0); // nobody writes it: opening it to read would block
         qputenv("QT_LOGGING_RULES", "tavolinkctl.http.debug=true");
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
                        box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
                        box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + expected,
-                       "--expect", absent + '=' + absent});
+                       "--expect", absent + '=' + fifo});
         qunsetenv("QT_LOGGING_RULES");
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
@@ -181,7 +183,7 @@ private slots:
     }
 
     // The 430 matches its file, differs while a mute is on, matches again; the 431's file is the
-    // 430's, the absent port's cannot be read, and the 431 is served all the while.
+    // 430's, the absent port's is a FIFO, and the 431 is served all the while.
     void settings_drift()
     {
         const QString port = QStringLiteral("{port=\"%1\"}").arg(box_430.pty.slave_path());
@@ -256,7 +258,8 @@ private slots:
         box_431.step();
         QCOMPARE(box_430.written + box_431.written, QByteArray());
         const QByteArray log = monitor.readAllStandardError();
-        QVERIFY(log.contains(("cannot open " + absent).toUtf8()) && log.contains(("cannot read " + absent).toUtf8()));
+        QVERIFY(log.contains(("cannot open " + absent).toUtf8())
+                && log.contains(("cannot read " + fifo + ": not a regular file").toUtf8()));
         QVERIFY(log.contains(("is for a MRL-QDC-430; the box on " + box_431.pty.slave_path()).toUtf8()));
         // Only the server's debug lines were asked for.
         QVERIFY(log.contains("tavolinkctl.http: \"POST\" \"/metrics\" 405") && !log.contains("tavolinkctl.line"));
