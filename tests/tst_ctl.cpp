@@ -266,6 +266,9 @@ private slots:
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
         QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("reset, a short frame first") << "reset-errors" << none << 0 << "SHORT";
+        QTest::newRow("reset, longer frames") << "reset-errors" << none << 0 << "LONG";
+        QTest::newRow("reset, an unknown device")
+            << "reset-errors" << none << 7 << "the box is an unknown device (0x0123), which keeps no CRC error count";
         QTest::newRow("reset, acknowledged before the send") << "reset-errors" << none << 6 << "EARLY ACK";
         QTest::newRow("debug lines asked for") << "reset-errors" << none << 0 << "DEBUG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
@@ -314,6 +317,8 @@ private slots:
             second{status_430()};
         if (message == "FLAG")
             box.answer = Answer::errors_go_on, message.clear();
+        if (message.contains("unknown device"))
+            box.status.device_id = 0x0123;
         arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
         const bool two = arguments.contains("SECOND");
         // The tool reads one line at a time: a box's next frame waits until the last was read,
@@ -323,8 +328,8 @@ private slots:
             cfmakeraw(&raw);
             tcsetattr(player->pty.slave(), TCSANOW, &raw);
         }
-        // Waiting on the line: a frame too short to take settings from, or the start of one whose
-        // acknowledgement flag comes before the program sends, its end after.
+        // Waiting on the line: a frame too short to take settings from, one longer than its layout (the box
+        // then waits for the program), or the start of one acknowledging before the program sends, its end after.
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
@@ -333,6 +338,8 @@ private slots:
             box.send(broken_frame);
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
+        if (message == "LONG")
+            box.rest = frame::build_status_frame(payload + "\x5a\x5a"), box.send(box.rest), message.clear();
         if (message == "EARLY ACK")
             box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
         if (debug)
@@ -351,7 +358,7 @@ private slots:
         Settings_values sent = box_430().settings;
         sent.crc_errors_reset = reset;
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
-        const bool sends = arguments.startsWith("apply") || reset;
+        const bool sends = (arguments.startsWith("apply") || reset) && models::known(box.status.device_id);
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
         QCOMPARE(run.err.contains("tavolinkctl.line: sent: " + one_frame.toHex(' ')), debug);
         // Logged: the frame that failed its check, and a status frame only when it shows something new.

@@ -31,6 +31,14 @@ QString hex_id(bool present, quint16 id)
     return present ? QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')) : QString();
 }
 
+// "a MRL-QDC-431", or "an unknown device (0x0123)" for one the models table lacks.
+QString a_device(uint16_t device_id)
+{
+    return models::known(device_id)
+        ? QStringLiteral("a ") + status_texts::model(device_id)
+        : QStringLiteral("an unknown device (0x%1)").arg(device_id, 4, 16, QLatin1Char('0'));
+}
+
 // The opened link and the first good status frame, or why there is none.
 struct Answer
 {
@@ -170,10 +178,9 @@ int save_settings(const Command_options& options)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;
     if (!models::known(model))
-        return fail({exit_status::bad_file,
-                     QStringLiteral("%1: the box is an unknown device (0x%2); it has no settings to save")
-                         .arg(link.port_name())
-                         .arg(model, 4, 16, QLatin1Char('0'))});
+        return fail(
+            {exit_status::bad_file,
+             QStringLiteral("%1: the box is %2; it has no settings to save").arg(link.port_name(), a_device(model))});
     QSaveFile file(options.file);
     if (!file.open(QIODevice::WriteOnly) || file.write(settings_file::write(answer.values)) < 0 || !file.commit())
         return fail(
@@ -242,10 +249,10 @@ int reset_errors(const Command_options& options)
 {
     Box_link link(Box_link::Mode::talk);
     Answer answer{link.open(options.port), {}};
-    // Settings are sent back as the box reports them, so only from a frame of the full length,
+    // Settings are sent back as the box reports them, so only from a frame that carries them,
     // judged as it comes: frames read with it may follow before the wait ends.
     if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
-            return (answer.values = v, link.full_length());
+            return (answer.values = v, link.carries_settings());
         }))
         answer.failure = link.no_status(options.timeout_ms);
     if (answer.failure)
@@ -253,8 +260,8 @@ int reset_errors(const Command_options& options)
     const uint16_t model = answer.values.device_id;
     if (models::of(model).settings != models::Settings_layout::all_settings)
         return fail({exit_status::not_applied,
-                     QStringLiteral("%1: the box is a %2, which keeps no CRC error count")
-                         .arg(link.port_name(), status_texts::model(model))});
+                     QStringLiteral("%1: the box is %2, which keeps no CRC error count")
+                         .arg(link.port_name(), a_device(model))});
     Settings_values values = answer.values.settings; // the box's own, so that only the count changes
     values.crc_errors_reset = 1;
     std::optional<Failure> failure =
