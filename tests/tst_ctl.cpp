@@ -251,6 +251,7 @@ private slots:
                                        << "FIFO" << 5 << ": not a regular file";
         QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
+        QTest::newRow("check, a short frame first") << "check FILE" << none << 0 << "SHORT";
         QTest::newRow("two settings differ") << "check FILE"
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
                                              << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"

@@ -46,36 +46,43 @@ struct Answer
     status::Values values;
 };
 
-Answer first_status(Box_link& link, const Command_options& options)
+// With `settings`, only a frame that carries them will do: they are compared, saved or sent
+// back. The frame is judged as it comes, since frames read with it may follow before the wait ends.
+Answer first_status(Box_link& link, const Command_options& options, bool settings = true)
 {
     Answer answer;
     answer.failure = link.open(options.port);
     if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
             answer.values = v;
-            return true;
+            return !settings || link.carries_settings();
         }))
         answer.failure = link.no_status(options.timeout_ms);
     return answer;
 }
 
 // Sends `frame` and waits for the acknowledgement, then for a status frame that `done`
-// accepts; the last good frame is left in `last`.
+// accepts; any good frame acknowledges, but only one that carries the settings is judged, and
+// the last such is left in `last`.
 std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status::Values& last,
                                 const std::function<bool(const status::Values&)>& done)
 {
     link.send(frame);
+    bool kept = false; // the last frame read carried the settings
     const auto keep = [&](const status::Values& v) {
-        last = v;
-        return true;
+        kept = link.carries_settings();
+        if (kept)
+            last = v;
+        return kept;
     };
     if (!link.wait_for(answer_ms, [&](const status::Values& v) {
-            return keep(v) && link.answers_send() && (v.flags & status::flag::ack);
+            keep(v);
+            return link.answers_send() && (v.flags & status::flag::ack);
         }))
         return Failure{exit_status::not_acknowledged,
                        QStringLiteral("%1: the box did not acknowledge the settings frame in %2 s")
                            .arg(link.port_name())
                            .arg(answer_ms / 1000)};
-    if (done(last) || link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && done(v); }))
+    if ((kept && done(last)) || link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && done(v); }))
         return std::nullopt;
     return Failure{exit_status::not_applied, QString()};
 }
@@ -153,7 +160,7 @@ int list_ports(const Command_options& options)
 int show_status(const Command_options& options)
 {
     Box_link link(Box_link::Mode::listen);
-    const Answer answer = first_status(link, options);
+    const Answer answer = first_status(link, options, false);
     if (answer.failure)
         return fail(*answer.failure);
     const Status_view view = status_view(answer.values);
@@ -248,13 +255,7 @@ int check_settings(const Command_options& options)
 int reset_errors(const Command_options& options)
 {
     Box_link link(Box_link::Mode::talk);
-    Answer answer{link.open(options.port), {}};
-    // Settings are sent back as the box reports them, so only from a frame that carries them,
-    // judged as it comes: frames read with it may follow before the wait ends.
-    if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
-            return (answer.values = v, link.carries_settings());
-        }))
-        answer.failure = link.no_status(options.timeout_ms);
+    Answer answer = first_status(link, options);
     if (answer.failure)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;

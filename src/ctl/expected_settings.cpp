@@ -21,8 +21,8 @@ Expected_settings::Expected_settings(Metric_families& families, Box_watch& watch
     , error(families.expected_error)
     , differs_family(families.setting_differs)
 {
-    connect(&watch.link, &Box_link::status_frame, this, [this](const status::Values& values, bool changed) {
-        if (changed || !last) {
+    connect(&watch.link, &Box_link::status_frame, this, [this, &watch](const status::Values& values, bool changed) {
+        if (watch.link.carries_settings() && (changed || !last)) {
             last = values;
             compare();
         }
