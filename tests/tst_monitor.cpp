@@ -183,8 +183,8 @@ private slots:
     }
 
     // The 430 matches its file (a frame too short to carry the settings is not compared, whatever
-    // it holds), differs while a mute is on, matches again; the 431's file is the 430's, the
-    // absent port's is a FIFO, and the 431 is served all the while.
+    // it holds), differs while a mute is on, matches again once the file has it on too; the 431's
+    // file is the 430's, the absent port's is a FIFO, and the 431 is served all the while.
     void settings_drift()
     {
         const QString port = QStringLiteral("{port=\"%1\"}").arg(box_430.pty.slave_path());
@@ -196,7 +196,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "0", 5000);
         QCOMPARE(query("tavolink_setting_differs{setting=\"Group A / 3/4 Mute\"}"), "1");
         QCOMPARE(query("count(tavolink_setting_differs)"), "1");
-        box_430.status.settings.mute = 0;
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray text = file.readAll().replace("A / 3/4 Mute\": \"off\"", "A / 3/4 Mute\": \"on\"");
+        QVERIFY(file.resize(0) && file.write(text) == text.size() && file.flush());
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
         QCOMPARE(query("tavolink_setting_differs"), "none");
         for (const QString& wrong : {box_431.pty.slave_path(), absent})
@@ -251,7 +254,7 @@ private slots:
     }
 
     // Last: the run ends on SIGTERM; no box got a byte, the absent port is in the log, and
-    // the event lines name their box.
+    // the event lines name their box; the drift over gives the box's value now.
     void nothing_is_sent_and_the_log_says_why()
     {
         ::kill(static_cast<pid_t>(monitor.processId()), SIGTERM);
@@ -268,15 +271,17 @@ private slots:
         // Only the server's debug lines were asked for.
         QVERIFY(log.contains("tavolinkctl.http: \"POST\" \"/metrics\" 405") && !log.contains("tavolinkctl.line"));
         QStringList events;
-        for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
+        const QByteArray out = monitor.readAllStandardOutput();
+        for (const QByteArray& line : out.split('\n'))
             if (!line.isEmpty())
                 events << QJsonDocument::fromJson(line)["event"].toString() + ' '
                         + QJsonDocument::fromJson(line)["port"].toString();
         const QString port = box_430.pty.slave_path();
-        QCOMPARE(
-            events.filter(port),
-            QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
-                         "changed " + port, "changed " + port, "drift " + port, "changed " + port, "drift " + port}));
+        QCOMPARE(events.filter(port),
+                 QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
+                              "changed " + port, "changed " + port, "drift " + port, "drift " + port}));
+        QVERIFY(out.contains("{\"box\":\"on\",\"differs\":false,\"event\":\"drift\",\"file\":\"on\",\"port\":\""
+                             + port.toUtf8()));
     }
 };
 
