@@ -246,6 +246,8 @@ private slots:
             << "apply FILE --port BOX --port /dev/none" << none << 7 << "cannot open /dev/none";
         QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
                                              << " " << 5 << "the file is empty";
+        QTest::newRow("two boxes, the second of another model")
+            << "apply FILE --port BOX --port SECOND" << none << 5 << " is a MRL-QDC-431";
         QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
         QTest::newRow("check, a FIFO") << "check FILE"
                                        << "FIFO" << 5 << ": not a regular file";
@@ -315,7 +317,7 @@ private slots:
         using Answer = Box_player::Answer;
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
         Box_player box{reset || check ? box_430() : status_430(), answers.value(status, Answer::apply)},
-            second{status_430()};
+            second{message.endsWith("MRL-QDC-431") ? status_431() : status_430()};
         if (message == "FLAG")
             box.answer = Answer::errors_go_on, message.clear();
         if (message.contains("unknown device"))

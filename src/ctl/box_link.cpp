@@ -127,6 +127,8 @@ void Box_link::read(const QByteArray& bytes)
             status::decode(assembler.payload(), values);
             whole = assembler.payload_length() >= status::payload_size(values.device_id);
             frames_short += !whole;
+            if (whole)
+                whole_values = values;
             const bool changed = shows_something_new();
             if (changed)
                 qCDebug(lc_ctl_line).noquote()

@@ -58,6 +58,9 @@ public:
     // frames read with it follow at once.
     bool carries_settings() const { return whole; }
 
+    // The last good frame that carried the settings.
+    const status::Values& last_whole() const { return whole_values; }
+
     quint64 bytes_received = 0;
     quint64 frames_failed = 0;
     quint64 frames_short = 0; // good frames too short to carry the settings
@@ -76,7 +79,7 @@ private:
 
     frame::Assembler assembler;
     quint64 frames_seen = 0, frames_before_send = 0;
-    status::Values values;
+    status::Values values, whole_values;
     bool whole = false;
     uint8_t shown[frame::payload_buffer_size] = {};
     uint8_t shown_length = 0;

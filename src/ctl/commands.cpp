@@ -87,19 +87,13 @@ std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status:
     return Failure{exit_status::not_applied, QString()};
 }
 
-// Puts the checked file's settings on the box on `port`; prints a line when they are there.
-std::optional<Failure> apply_to(const QString& port, const settings_file::Contents& contents,
+// Puts the checked file's settings on the box `link` reaches, whose model `answer` showed to be the
+// file's; prints a line when they are there.
+std::optional<Failure> apply_to(Box_link& link, Answer& answer, const settings_file::Contents& contents,
                                 const Command_options& options)
 {
-    Command_options one = options;
-    one.port = port;
-    Box_link link(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
-    Answer answer = first_status(link, one);
-    if (answer.failure)
-        return answer.failure;
-    const QString wrong = settings_file::model_fault(contents, options.file, answer.values.device_id, link.port_name());
-    if (!wrong.isEmpty())
-        return Failure{exit_status::bad_file, wrong};
+    if (link.last_whole().device_id == answer.values.device_id) // the box's settings now, for those left to it
+        answer.values = link.last_whole();
     const Settings_values values = settings_file::with_box(contents, answer.values.settings);
     for (const Setting_name* setting : contents.not_in_file)
         print_line(QStringLiteral("%1: %2: not in %3, left as the box has it")
@@ -202,9 +196,26 @@ int apply_settings(const Command_options& options)
     const settings_file::Contents contents = settings_file::load(options.file);
     if (!contents.faults.isEmpty())
         return fail({exit_status::bad_file, contents.faults.join('\n')});
+    // Every box answers and shows its model before a byte goes to any.
+    const QStringList ports = options.ports.isEmpty() ? QStringList{options.port} : options.ports;
+    std::vector<std::pair<std::unique_ptr<Box_link>, Answer>> boxes;
+    QStringList wrong;
+    for (const QString& port : ports) {
+        Command_options one = options;
+        one.port = port;
+        auto link = std::make_unique<Box_link>(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
+        Answer answer = first_status(*link, one);
+        if (!answer.failure)
+            wrong << settings_file::model_fault(contents, options.file, answer.values.device_id, link->port_name());
+        boxes.emplace_back(std::move(link), std::move(answer));
+    }
+    wrong.removeAll(QString());
+    if (!wrong.isEmpty())
+        return fail({exit_status::bad_file, wrong.join('\n')});
     int worst = exit_status::done;
-    for (const QString& port : options.ports.isEmpty() ? QStringList{options.port} : options.ports)
-        if (const std::optional<Failure> failure = apply_to(port, contents, options))
+    for (auto& [link, answer] : boxes)
+        if (const std::optional<Failure> failure =
+                answer.failure ? answer.failure : apply_to(*link, answer, contents, options))
             worst = std::max(worst, fail(*failure));
     return worst;
 }
