@@ -285,6 +285,7 @@ private slots:
         QTest::newRow("no good frame") << "status --timeout 0.3" << none << 3
                                        << "in 0.3 s: 10 bytes received, 1 frames failed their check";
         QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
+        QTest::newRow("a relative path") << "status --port RELATIVE" << none << 0 << "Port: lines/box";
         QTest::newRow("cannot listen") << "monitor --listen 192.0.2.1:9" << none << 8 << "cannot listen on 192.0.2.1:9";
     }
 
@@ -323,6 +324,12 @@ private slots:
         if (message.contains("unknown device"))
             box.status.device_id = 0x0123;
         arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
+        // From the working directory, where Qt Serial Port would look under /dev.
+        const QString was_current = QDir::currentPath();
+        if (arguments.contains("RELATIVE"))
+            QVERIFY(QDir(dir.path()).mkdir("lines") && QFile::link(box.pty.slave_path(), dir.filePath("lines/box"))
+                    && QDir::setCurrent(dir.path()));
+        arguments.replace("RELATIVE", "lines/box");
         const bool two = arguments.contains("SECOND");
         // The tool reads one line at a time: a box's next frame waits until the last was read,
         // counted in raw mode (as the tool sets it, and restores on closing).
@@ -356,6 +363,7 @@ private slots:
                                     player->step();
                     });
         qunsetenv("QT_LOGGING_RULES");
+        QDir::setCurrent(was_current);
         QTEST(run.status, "status");
         QVERIFY2((run.err + run.out).contains(message), qPrintable(run.err + run.out));
         Settings_values sent = box_430().settings;
