@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -245,7 +246,14 @@ private slots:
             << "apply FILE --port BOX --port /dev/none" << none << 7 << "cannot open /dev/none";
         QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
                                              << " " << 5 << "the file is empty";
+        QTest::newRow("two boxes, the second of another model")
+            << "apply FILE --port BOX --port SECOND" << none << 5 << " is a MRL-QDC-431";
+        QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("check, a FIFO") << "check FILE"
+                                       << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
+        QTest::newRow("check, a short frame first") << "check FILE" << none << 0 << "SHORT";
         QTest::newRow("two settings differ") << "check FILE"
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
                                              << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"
@@ -261,6 +269,9 @@ private slots:
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
         QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("reset, a short frame first") << "reset-errors" << none << 0 << "SHORT";
+        QTest::newRow("reset, longer frames") << "reset-errors" << none << 0 << "LONG";
+        QTest::newRow("reset, an unknown device")
+            << "reset-errors" << none << 7 << "the box is an unknown device (0x0123), which keeps no CRC error count";
         QTest::newRow("reset, acknowledged before the send") << "reset-errors" << none << 6 << "EARLY ACK";
         QTest::newRow("debug lines asked for") << "reset-errors" << none << 0 << "DEBUG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
@@ -274,6 +285,7 @@ private slots:
         QTest::newRow("no good frame") << "status --timeout 0.3" << none << 3
                                        << "in 0.3 s: 10 bytes received, 1 frames failed their check";
         QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
+        QTest::newRow("a relative path") << "status --port RELATIVE" << none << 0 << "Port: lines/box";
         QTest::newRow("cannot listen") << "monitor --listen 192.0.2.1:9" << none << 8 << "cannot listen on 192.0.2.1:9";
     }
 
@@ -299,15 +311,25 @@ private slots:
         if (!edit.isEmpty() && file.resize(0))
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
+        if (edit == "FIFO")
+            QVERIFY(file.remove() && mkfifo(qPrintable(path), 0600) == 0);
 
         const bool reset = arguments == "reset-errors", check = arguments.startsWith("check");
         using Answer = Box_player::Answer;
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
         Box_player box{reset || check ? box_430() : status_430(), answers.value(status, Answer::apply)},
-            second{status_430()};
+            second{message.endsWith("MRL-QDC-431") ? status_431() : status_430()};
         if (message == "FLAG")
             box.answer = Answer::errors_go_on, message.clear();
+        if (message.contains("unknown device"))
+            box.status.device_id = 0x0123;
         arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
+        // From the working directory, where Qt Serial Port would look under /dev.
+        const QString was_current = QDir::currentPath();
+        if (arguments.contains("RELATIVE"))
+            QVERIFY(QDir(dir.path()).mkdir("lines") && QFile::link(box.pty.slave_path(), dir.filePath("lines/box"))
+                    && QDir::setCurrent(dir.path()));
+        arguments.replace("RELATIVE", "lines/box");
         const bool two = arguments.contains("SECOND");
         // The tool reads one line at a time: a box's next frame waits until the last was read,
         // counted in raw mode (as the tool sets it, and restores on closing).
@@ -316,8 +338,8 @@ private slots:
             cfmakeraw(&raw);
             tcsetattr(player->pty.slave(), TCSANOW, &raw);
         }
-        // Waiting on the line: a frame too short to take settings from, or the start of one whose
-        // acknowledgement flag comes before the program sends, its end after.
+        // Waiting on the line: a frame too short to take settings from, one longer than its layout (the box
+        // then waits for the program), or the start of one acknowledging before the program sends, its end after.
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
@@ -326,6 +348,8 @@ private slots:
             box.send(broken_frame);
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
+        if (message == "LONG")
+            box.rest = frame::build_status_frame(payload + "\x5a\x5a"), box.send(box.rest), message.clear();
         if (message == "EARLY ACK")
             box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
         if (debug)
@@ -339,12 +363,13 @@ private slots:
                                     player->step();
                     });
         qunsetenv("QT_LOGGING_RULES");
+        QDir::setCurrent(was_current);
         QTEST(run.status, "status");
         QVERIFY2((run.err + run.out).contains(message), qPrintable(run.err + run.out));
         Settings_values sent = box_430().settings;
         sent.crc_errors_reset = reset;
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
-        const bool sends = arguments.startsWith("apply") || reset;
+        const bool sends = (arguments.startsWith("apply") || reset) && models::known(box.status.device_id);
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
         QCOMPARE(run.err.contains("tavolinkctl.line: sent: " + one_frame.toHex(' ')), debug);
         // Logged: the frame that failed its check, and a status frame only when it shows something new.
@@ -416,7 +441,7 @@ private slots:
         Box_player pulled{status_430()}, back{status_430()};
         QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
                 && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller", {}}));
-        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
+        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"}), text = run_ctl(pulled, {"ports"});
         QProcess several; // no --port, and two listed
         several.start(TAVOLINKCTL_PATH, {"status"});
         QVERIFY(several.waitForFinished());
@@ -429,6 +454,7 @@ private slots:
                          R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
                          R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
                      .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
+        QCOMPARE(text.out.contains("\n  by_id: " + by_id + '\n'), !serial_number.isEmpty());
         const bool named_first = command == "monitor";
         if (named_first) {
             stand_in_ports::unplug(0);

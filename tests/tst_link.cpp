@@ -204,38 +204,51 @@ private slots:
 
     void stored_adapter_is_found_under_another_name_data()
     {
+        QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<bool>("undecided"); // in the second run the first adapter shows the second's number
-        QTest::newRow("by its serial number") << "SECOND2" << false;
-        QTest::newRow("a twin, by its socket") << "FIRST01" << false;
-        QTest::newRow("twins, the stored one known by its number alone") << "SECOND2" << true;
+        QTest::addColumn<QString>("kept");   // the store's text for the adapter
+        const QString b = stand_in_ports::socket(1);
+        QTest::newRow("by its serial number") << "FIRST01"
+                                              << "SECOND2" << false << "0403:6001:SECOND2";
+        QTest::newRow("a twin, by its socket") << "FIRST01"
+                                               << "FIRST01" << false << "0403:6001:FIRST01 @ " + b;
+        QTest::newRow("without serial numbers, by its socket") << ""
+                                                               << "" << false << "ttyUSB1 @ " + b;
+        QTest::newRow("twins, the stored one known by its number alone") << "FIRST01"
+                                                                         << "SECOND2" << true << "0403:6001:SECOND2";
     }
 
     // Two adapters trade places between runs, each in its own socket, or twins enumerate the
-    // other way round: the window opens the one it had, and none when twins cannot be told apart.
+    // other way round: the window opens the one it had, and the stored entry when twins cannot
+    // be told apart, saying so.
     void stored_adapter_is_found_under_another_name()
     {
         REQUIRE_STAND_IN_PORTS();
+        QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(bool, undecided);
+        QFETCH(QString, kept);
         const QString a = stand_in_ports::socket(0), b = stand_in_ports::socket(1);
-        stand_in_ports::Usb_adapter first{0x0403, 0x6001, "FIRST01", "FTDI", "FT232R USB UART", a};
+        stand_in_ports::Usb_adapter one{0x0403, 0x6001, first, "FTDI", "FT232R USB UART", a};
         stand_in_ports::Usb_adapter other{0x0403, 0x6001, second, "FTDI", "FT232R USB UART", b};
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
-        QVERIFY(stand_in_ports::describe(0, first) && stand_in_ports::describe(1, other));
+        QVERIFY(stand_in_ports::describe(0, one) && stand_in_ports::describe(1, other));
         {
             MainWindow chose_second;
         }
-        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter"),
-                 QVariant(second == "SECOND2" ? "0403:6001:SECOND2" : "0403:6001:FIRST01 @ " + b));
-        first.serial_number = undecided ? second : first.serial_number;
-        QVERIFY(stand_in_ports::describe(0, other) && stand_in_ports::describe(1, first));
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter").toString(), kept);
+        one.serial_number = undecided ? second : one.serial_number;
+        QVERIFY(stand_in_ports::describe(0, other) && stand_in_ports::describe(1, one));
+        Log_capture log;
         Rig rig(Rig::Lines::listed);
-        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(),
-                 undecided ? QString() : QString("ttyUSB0"));
-        rig.link_up();
+        const int opened = undecided ? 1 : 0;
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), stand_in_ports::name(opened));
+        QCOMPARE(log.lines.filter("the stored entry").size(), undecided ? 1 : 0);
+        rig.box[opened].send(status_430());
+        rig.probe.tick();
         rig.mute_12()->click();
-        QCOMPARE(rig.box[0].frames().size(), undecided ? 0 : 1);
+        QCOMPARE(rig.box[opened].frames().size(), 1);
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }
@@ -263,13 +276,36 @@ private slots:
         stand_in_ports::describe(1, {});
     }
 
-    void failed_open_is_logged_with_its_reason()
+    void failed_open_data()
     {
-        Rig rig;
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("looked_for");
+        QTest::newRow("not there yet: looked for") << 7 << true;
+        QTest::newRow("there and refused: stays closed") << 0 << false;
+    }
+
+    // A failed open is logged with its reason. Only a port that is not there yet is opened
+    // once it comes; one the user chose, or the store kept, that refused stays closed.
+    void failed_open()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        QFETCH(int, index);
+        QFETCH(bool, looked_for);
+        const QString name = stand_in_ports::name(index);
+        Box_end box(-1);
+        QVERIFY(looked_for || stand_in_ports::place(index, "/"));
+        MainWindow window;
+        MainWindow_probe probe{window};
+        probe.link_timer().stop();
         Log_capture log;
-        QVERIFY(!rig.probe.serial_port().open_port("ttyUSB7", 115200));
+        QVERIFY(!probe.serial_port().open_port(name, 115200));
         QCOMPARE(log.lines.size(), 1);
-        QVERIFY2(log.lines[0].startsWith("\"ttyUSB7\" Failed to open port: \""), qPrintable(log.lines[0]));
+        QVERIFY2(log.lines[0].startsWith("\"" + name + "\" Failed to open port: \""), qPrintable(log.lines[0]));
+        QVERIFY(stand_in_ports::place(index, box.path()));
+        probe.tick();
+        probe.tick();
+        QCOMPARE(log.lines.filter("serial port back").size(), looked_for ? 1 : 0);
+        stand_in_ports::unplug(7);
     }
 };
 
