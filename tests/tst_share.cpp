@@ -2,6 +2,7 @@
 // through the share as on the port, two writers at once, what a client may not send, a client
 // that never reads, and the port found again on its own once the monitor stops.
 #include "harness.h"
+#include "share_client.h"
 #include "share_place.h"
 #include "stand_in_ports.h"
 
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -120,7 +122,7 @@ class Tst_share : public QObject
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
                        port.isEmpty() ? box.pty.slave_path() : port});
-        QTRY_VERIFY(QFile::exists(share_path()));
+        QTRY_VERIFY(Share_client::shares(port.isEmpty() ? box.pty.slave_path() : port));
     }
 
     void stop_monitor()
@@ -186,6 +188,7 @@ private slots:
         box.status = first;
         box.written.clear();
         box.answered = 0;
+        tcflush(box.pty.slave(), TCIFLUSH); // what the box said while nobody listened
     }
 
     void commands_as_on_the_port_data()
@@ -214,6 +217,7 @@ private slots:
         box.answered = 0;
         box.status = first;
         box.status.crc_err_count = 3;
+        tcflush(box.pty.slave(), TCIFLUSH);
         start_monitor();
         scrapes = scraped = 0;
         const Run through = ctl(arguments, true);
@@ -272,6 +276,8 @@ private slots:
         QProcess a, b;
         a.start(TAVOLINKCTL_PATH, {"apply", same, "--port", box.pty.slave_path()});
         b.start(TAVOLINKCTL_PATH, {"apply", other, "--port", box.pty.slave_path()});
+        QVERIFY(a.waitForStarted() && b.waitForStarted());
+        const qint64 pids[] = {a.processId(), b.processId()};
         QTRY_VERIFY_WITH_TIMEOUT(a.state() == QProcess::NotRunning && b.state() == QProcess::NotRunning, 20000);
         QCOMPARE(QList<int>({a.exitCode(), b.exitCode()}), QList<int>({0, 0}));
         QCOMPARE(
@@ -283,7 +289,6 @@ private slots:
         muted.settings.mute = 1;
         const QByteArray frame_b = frame::build_settings_frame(first.device_id, muted.settings);
         QVERIFY2(box.written == frame_a + frame_b || box.written == frame_b + frame_a, box.written.toHex(' '));
-        const qint64 pids[] = {a.processId(), b.processId()};
         stop_monitor();
         for (const qint64 pid : pids)
             QVERIFY(monitor_log.contains(QStringLiteral("process %1 to the box: ").arg(pid).toUtf8()));
@@ -365,12 +370,14 @@ private slots:
         QCOMPARE(::connect(slow, reinterpret_cast<sockaddr*>(&place), sizeof place), 0);
         const QByteArray greeting = box.pty.slave_path().toUtf8() + '\n';
         QCOMPARE(::write(slow, greeting.constData(), size_t(greeting.size())), ssize_t(greeting.size()));
-        QTRY_VERIFY(watch.readAllStandardOutput().contains("link up"));
+        QByteArray events;
+        QTRY_VERIFY((events += watch.readAllStandardOutput()).contains("link up"));
         const qint64 before = memory_kb(monitor.processId(), "VmRSS:");
         frames_a_step = 3;
         scrapes = scraped = 0;
         int changes = 0;
-        while (!monitor.readAllStandardError().contains("took too little") && changes < 900) {
+        QByteArray log;
+        while (!(log += monitor.readAllStandardError()).contains("took too little") && changes < 900) {
             box.status.crc_err_count = quint16(++changes);
             metrics();
             QTest::qWait(100);
@@ -383,7 +390,7 @@ private slots:
         ::kill(pid_t(watch.processId()), SIGINT);
         QVERIFY(watch.waitForFinished());
         int last = 0;
-        for (const QByteArray& event : watch.readAllStandardOutput().split('\n'))
+        for (const QByteArray& event : (events + watch.readAllStandardOutput()).split('\n'))
             if (QJsonDocument::fromJson(event)["key"].toString() == "error_count")
                 QCOMPARE(QJsonDocument::fromJson(event)["new"].toString().toInt(), ++last);
         QCOMPARE(last, changes);

@@ -322,14 +322,15 @@ void Box_share::port_back()
 
 void Box_share::sweep()
 {
-    const auto gone = std::remove_if(clients.begin(), clients.end(), [](const auto& client) { return client->gone; });
-    for (auto it = gone; it != clients.end(); ++it) {
-        if ((*it)->id == owner)
-            owner = 0;
-        if ((*it)->socket)
-            (*it)->socket->deleteLater();
-    }
-    clients.erase(gone, clients.end());
+    for (const auto& client : clients)
+        if (client->gone) {
+            if (client->id == owner)
+                owner = 0;
+            if (client->socket)
+                client->socket->deleteLater();
+        }
+    clients.erase(std::remove_if(clients.begin(), clients.end(), [](const auto& client) { return client->gone; }),
+                  clients.end());
     queue.erase(std::remove_if(queue.begin(), queue.end(), [this](const Waiting& w) { return !find(w.client); }),
                 queue.end());
     clients_gauge.Set(client_count());
