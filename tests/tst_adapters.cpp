@@ -6,12 +6,13 @@
 #include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPushButton>
 
 #include <memory>
 
 namespace {
 
-enum class Way { started_before, rename, by_id, by_path, swapped, twin_pulled, refused };
+enum class Way { started_before, rename, by_id, by_path, swapped, twin_pulled, refused, rescan_closed };
 enum class Kind { serial_number, none, twins };
 enum class Program { window, watch, monitor };
 
@@ -118,6 +119,15 @@ public:
         return !box.written.isEmpty();
     }
 
+    void rescan() { window->findChild<QPushButton*>("button_rescan")->click(); }
+
+    // The window saves its store as it closes.
+    void close()
+    {
+        probe.reset();
+        window.reset();
+    }
+
 private:
     const Program program;
     Log_capture log;
@@ -167,7 +177,7 @@ private slots:
             "first reopen refused"};
         const char* const kinds[] = {"serial number", "no serial number", "twins"};
         const char* const programs[] = {"window", "watch", "monitor"};
-        for (int way = 0; way < 7; ++way)
+        for (int way = 0; way < 8; ++way)
             for (int kind = 0; kind < 3; ++kind) {
                 // Cells that cannot be: udev links an adapter without a serial number by-id
                 // under its make alone, which any adapter of the make shares, and twins share
@@ -176,7 +186,9 @@ private slots:
                 if ((Way(way) == Way::by_id && Kind(kind) != Kind::serial_number)
                     || (Way(way) == Way::twin_pulled && Kind(kind) == Kind::serial_number))
                     continue;
-                for (int program = 0; program < 3; ++program)
+                // Only the window has a Rescan, with which the user closes the port.
+                const int programs_here = Way(way) == Way::rescan_closed ? 1 : 3;
+                for (int program = 0; program < programs_here; ++program)
                     QTest::addRow("%s, %s, %s", ways[way], kinds[kind], programs[program])
                         << Way(way) << Kind(kind) << Program(program);
             }
@@ -228,12 +240,27 @@ private slots:
             comes_back_on = 0;
         } else if (started_before) {
             comes_back_on = 0;
+        } else if (way == Way::rescan_closed) {
+            pull(1, others);
+            run.rescan();
         }
         QVERIFY(plug(comes_back_on, back, mine));
+        if (way == Way::rescan_closed) {
+            QVERIFY2(run.await(back, "back", 0, 1500), "opened a port the user closed");
+            return;
+        }
         const QString name = link.startsWith('/') ? link : stand_in_ports::name(comes_back_on);
         QVERIFY2(run.await(back, "back " + name), qPrintable(run.events().join(", ")));
         QCOMPARE(run.events().filter("back"), QStringList{"back " + name});
         QVERIFY(run.talks_to(back, started_before));
+        if (program == Program::window && link.isEmpty()) { // the store knows it by its new name
+            run.close();
+            const QString usb = "0403:6001:" + mine.serial_number, in_socket = " @ " + mine.socket;
+            QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter").toString(),
+                     kind == Kind::serial_number ? usb
+                         : kind == Kind::twins   ? usb + in_socket
+                                                 : name + in_socket);
+        }
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QSerialPort>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,7 +44,8 @@ class Tst_monitor : public QObject
     const QString prometheus = QStandardPaths::findExecutable("prometheus");
     const QString promtool = QStandardPaths::findExecutable("promtool");
     QTemporaryDir dir;
-    Box_player box_430{status_430()}, box_431{status_431()};
+    Box_player box_430{status_430()}, box_431{status_431()}, box_held{status_430()};
+    QSerialPort holder; // another program's hold on box_held's port, at the monitor's start
     QTimer line;
     QProcess monitor, server;
     QNetworkAccessManager network;
@@ -109,18 +111,21 @@ private slots:
         connect(&line, &QTimer::timeout, [this] {
             box_430.step();
             box_431.step();
+            box_held.step();
         });
         line.start(20);
         QProcess save; // the expected settings: the 430's as they are
         save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
         QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
         QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0); // nobody writes it: opening it to read would block
+        holder.setPortName(box_held.pty.slave_path());
+        QVERIFY(holder.open(QIODevice::ReadOnly));
         qputenv("QT_LOGGING_RULES", "tavolinkctl.http.debug=true");
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
-                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
-                       box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + expected,
-                       "--expect", absent + '=' + fifo});
+                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--port",
+                       box_held.pty.slave_path(), "--expect", box_430.pty.slave_path() + '=' + expected, "--expect",
+                       box_431.pty.slave_path() + '=' + expected, "--expect", absent + '=' + fifo});
         qunsetenv("QT_LOGGING_RULES");
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
@@ -150,7 +155,8 @@ private slots:
         monitor.waitForFinished();
     }
 
-    // Both boxes up, the 431's sampling frequency; one falls silent and reads down within
+    // Both boxes up, the 431's sampling frequency, a box held elsewhere at start up once freed;
+    // one falls silent and reads down within
     // 5 s while the other stays up, then comes back. Meanwhile /metrics, with a box down
     // and one never seen, passes promtool.
     void prometheus_follows_each_box()
@@ -160,6 +166,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_hdmi_audio_sample_rate_hertz"), "48000", 5000);
         QCOMPARE(query("count(tavolink_sdi_audio_group_present{group=~\"[1-8]\"})"), "8");
         QCOMPARE(query(QStringLiteral("tavolink_link_up{port=\"%1\"}").arg(absent)), "0");
+        QCOMPARE(link_up(box_held), "0");
+        holder.close(); // freed, it is opened within a second or two
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_held), "1", 10000);
 
         box_430.answer = Box_player::Answer::silent;
         QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "0", 5000);
@@ -263,7 +272,8 @@ private slots:
         QCOMPARE(monitor.exitCode(), 0);
         box_430.step();
         box_431.step();
-        QCOMPARE(box_430.written + box_431.written, QByteArray());
+        box_held.step();
+        QCOMPARE(box_430.written + box_431.written + box_held.written, QByteArray());
         const QByteArray log = monitor.readAllStandardError();
         QVERIFY(log.contains(("cannot open " + absent).toUtf8())
                 && log.contains(("cannot read " + fifo + ": not a regular file").toUtf8()));
