@@ -75,7 +75,7 @@ const std::vector<Command>& commands()
     const QStringList box{"port", "timeout"}, box_json{"port", "timeout", "json"};
     // clang-format off
     static const std::vector<Command> table = {
-        {"ports", {}, "list the serial ports the system lists", list_ports, box_json, false, false},
+        {"ports", {}, "list the serial ports the system lists, marking those a running monitor shares", list_ports, box_json, false, false},
         {"status", {}, "print the first status frame that passes its check, as the window shows it", show_status,
          box_json, false, false},
         {"watch", {}, "print one line per event until SIGINT or SIGTERM; sends nothing", watch, box_json, false,
