@@ -339,6 +339,24 @@ private slots:
         QCOMPARE(monitor_log.count(why.toUtf8()), 1);
     }
 
+    // Clients that hang up before the monitor answers their greeting leave it serving the others.
+    void clients_gone_before_their_answer()
+    {
+        start_monitor();
+        for (int i = 0; i < 20; ++i) {
+            QLocalSocket gone;
+            gone.connectToServer(share_path());
+            QVERIFY(gone.waitForConnected(5000));
+            gone.write(box.pty.slave_path().toUtf8() + '\n');
+            gone.flush();
+            gone.abort();
+        }
+        Share_peer beside;
+        QVERIFY(beside.greet(box.pty.slave_path()).startsWith("accepted\t"));
+        QTRY_VERIFY(beside.frames().size() > 5);
+        QCOMPARE(monitor.state(), QProcess::Running);
+    }
+
     // At the line's rate or above (3 frames a step of the box, as its timer manages) the client that
     // never reads is dropped; a watch beside it sees every change, /metrics answers, and the
     // monitor's memory stays bounded.

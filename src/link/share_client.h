@@ -16,7 +16,9 @@ class Share_client : public QObject
 public:
     // How long connecting and the greeting may take at each place; a place without a socket
     // costs nothing.
-    static constexpr int wait_ms = 1000;
+    // A busy monitor may take a while to answer: the longer it is waited for, the less often a
+    // client gives up and finds the port held.
+    static constexpr int wait_ms = 3000;
 
     enum class Answer {
         none,     // no monitor shares the port

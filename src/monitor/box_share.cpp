@@ -115,6 +115,9 @@ void Box_share::take(QLocalSocket* socket, const Peer& peer)
                              away_reason.isEmpty() ? link.line.error_string() : away_reason};
     socket->write((answer.join(QLatin1Char('\t')) + QLatin1Char('\n')).toUtf8());
     socket->flush();
+    // A client that hung up before its answer is gone already, its socket on its way out.
+    if (socket->state() != QLocalSocket::ConnectedState)
+        return;
     clients.push_back(std::make_unique<Client>(Client{++last_id, socket, peer, {}}));
     const quint64 id = last_id;
     connect(socket, &QLocalSocket::readyRead, this, [this, id] {
@@ -135,7 +138,7 @@ void Box_share::take(QLocalSocket* socket, const Peer& peer)
 Box_share::Client* Box_share::find(quint64 id)
 {
     for (const auto& client : clients)
-        if (client->id == id && !client->gone)
+        if (client->id == id && !client->gone && client->socket)
             return client.get();
     return nullptr;
 }
@@ -187,7 +190,7 @@ void Box_share::forward(const QByteArray& bytes)
 
 void Box_share::send(Client& client, const QByteArray& record)
 {
-    if (client.gone)
+    if (client.gone || !client.socket)
         return;
     const char* data = record.constData();
     qint64 left = record.size();
@@ -273,7 +276,7 @@ void Box_share::refuse(Client& client, const QString& why)
     complain(line);
     qCDebug(lc_ctl_line).noquote() << line;
     send(client, share_place::record_of(share_place::record::refused, why.toUtf8()));
-    if (!client.gone)
+    if (!client.gone && client.socket)
         client.socket->disconnectFromServer();
 }
 
