@@ -252,6 +252,7 @@ private slots:
         QTest::newRow("check, a FIFO") << "check FILE"
                                        << "FIFO" << 5 << ": not a regular file";
         QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
+        QTest::newRow("64 KiB") << apply << "PAD=" << 0 << " applied";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
         QTest::newRow("check, a short frame first") << "check FILE" << none << 0 << "SHORT";
         QTest::newRow("check, a short frame alone")
@@ -311,6 +312,8 @@ private slots:
         QString text = QString::fromUtf8(file.readAll());
         for (const QString& one : edit.split(';'))
             text.replace(one.section('=', 0, 0), one.section('=', 1));
+        if (edit == "PAD=") // blanks after the JSON, up to the largest size read
+            text += QString(64 * 1024 - text.toUtf8().size(), ' ');
         if (!edit.isEmpty() && file.resize(0))
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
