@@ -719,6 +719,7 @@ BLIND_35_MUTANTS = [
 ]
 MUTANTS += BLIND_35_MUTANTS
 
+
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:
         return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
