@@ -662,6 +662,64 @@ BLIND_36_MUTANTS = [
 MUTANTS += BLIND_36_MUTANTS
 
 
+# Written from src/, the manual pages and the README alone, for the monitor's share: what the
+# box sends to every client, the one outstanding frame, refusals, the socket and its clients.
+BLIND_35_MUTANTS = [
+    ("blind-35: the box's acknowledgement reaches every client but the one whose frame it answers",
+     [("src/monitor/box_share.cpp", r"acks\.empty\(\) \|\| client->id == answered_client \?",
+       r"acks.empty() || client->id != answered_client ?")]),
+    ("blind-35: a client over its bound of waiting frames is refused, yet its frame still goes to the box",
+     [("src/monitor/box_share.cpp", r"return refuse\(client, QStringLiteral\(\"more than %1 frames waiting",
+       r'refuse(client, QStringLiteral("more than %1 frames waiting')]),
+    ("blind-35: a frame passed to the box still counts as waiting: a client is refused after eight frames in all",
+     [("src/monitor/box_share.cpp", r"    --client->waiting;\n", r"")]),
+    ("blind-35: the box's acknowledgement does not let the next waiting frame go; it waits the full 3 s",
+     [("src/monitor/box_share.cpp", r"    if \(!acks\.empty\(\) && outstanding\)\n        answered\(\);\n", r"")]),
+    ("blind-35: frames waiting when the port was lost reach the box later, once it is back and a client sends again",
+     [("src/monitor/box_share.cpp", r"(away_reason = reason;\n)    queue\.clear\(\);\n", r"\g<1>")]),
+    ("blind-35: when the port comes back, clients are sent a lost record (with the location as reason) instead of back",
+     [("src/monitor/box_share.cpp", r"record_of\(share_place::record::back, where\)",
+       r"record_of(share_place::record::lost, where)")]),
+    ("blind-35: an acknowledged frame reaches the other clients garbled: the clearing starts one byte late",
+     [("src/monitor/box_share.cpp", r"frame_start = std::max\(0, i - 1\);", r"frame_start = std::max(0, i);")]),
+    ("blind-35: when any client leaves, the frames other clients have waiting are dropped",
+     [("src/monitor/box_share.cpp", r"\[this\]\(const Waiting& w\) \{ return !find\(w\.client\); \}",
+       r"[this](const Waiting& w) { return find(w.client); }")]),
+    ("blind-35: tavolink_share_clients does not fall when a client leaves",
+     [("src/monitor/box_share.cpp", r"(queue\.end\(\)\);\n)    clients_gauge\.Set\(client_count\(\)\);\n", r"\g<1>")]),
+    ("blind-35: the share's passed and refused frame counters are swapped",
+     [("src/monitor/box_share.cpp",
+       r"passed\(families\.share_frames_passed\.Add\(labels\)\)\n    , refused\(families\.share_frames_refused\.Add\(labels\)\)",
+       r"passed(families.share_frames_refused.Add(labels))\n    , refused(families.share_frames_passed.Add(labels))")]),
+    ("blind-35: the share's socket is readable and writable by every user, not the owner and the group alone",
+     [("src/monitor/share_server.cpp", r"QFile::ReadGroup \| QFile::WriteGroup\);",
+       r"QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther);")]),
+    ("blind-35: the monitor takes one connection more than its bound of 64",
+     [("src/monitor/share_server.cpp", r"if \(connections\(\) >= most_clients\)", r"if (connections() > most_clients)")]),
+    ("blind-35: a client holds back the last record the monitor sent until more bytes come",
+     [("src/link/share_client.cpp", r"if \(in\.size\(\) - at < share_place::record::header_size \+ size\)",
+       r"if (in.size() - at <= share_place::record::header_size + size)")]),
+    ("blind-35: a refused client says the monitor stopped sharing, not why it was refused",
+     [("src/link/share_client.cpp", r"            refused_why = QString::fromUtf8\(data\);\n", r"")]),
+    ("blind-35: through a share whose port is away, the reason given is the port's location",
+     [("src/link/share_client.cpp", r"answer\.value\(3\)", r"answer.value(2)")]),
+    ("blind-35: a line never finds a monitor a user runs ($XDG_RUNTIME_DIR/tavolink/share.sock), only the service's",
+     [("src/link/share_place.cpp", r"!user\.isEmpty\(\) && !places\.contains\(user\)",
+       r"!user.isEmpty() && places.contains(user)")]),
+    ("blind-35: when the monitor stops or refuses, a line that was open says nothing of the port lost",
+     [("src/link/box_line.cpp", r"if \(was_open\)\n        emit lost\(reason\);", r"if (!was_open)\n        emit lost(reason);")]),
+    ("blind-35: a relative path given to a command goes to the monitor as given, resolved in the monitor's directory",
+     [("src/link/box_line.cpp", r"asked_for = is_path\(requested\) \? QFileInfo\(requested\)\.absoluteFilePath\(\) : requested;",
+       r"asked_for = requested;")]),
+    ("blind-35: a sharing monitor opens its ports read-only, so no client's frame reaches the box",
+     [("src/ctl/monitor.cpp", r"sharing \? Box_link::Mode::talk : Box_link::Mode::listen",
+       r"sharing ? Box_link::Mode::listen : Box_link::Mode::talk")]),
+    ("blind-35: ports never marks a port shared: the monitor is asked by the adapter's serial number",
+     [("src/ctl/commands.cpp", r"Share_client::shares\(port\.portName\(\)\)", r"Share_client::shares(port.serialNumber())")]),
+]
+MUTANTS += BLIND_35_MUTANTS
+
+
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:
         return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
