@@ -85,6 +85,9 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A signal ends the run through the EXIT trap (bash takes it once the sleep under way is over).
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
