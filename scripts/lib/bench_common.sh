@@ -37,13 +37,14 @@ bench_stop() {
     done
 }
 
-# bench_ticks PID...: the user and system clock ticks those processes have used, together.
+# bench_ticks PID...: the user and system clock ticks those processes have used, together; one
+# that has stopped counts no more (the caller says so).
 bench_ticks() {
-    local pid files=()
+    local pid files=(/dev/null)
     for pid in "$@"; do
-        files+=("/proc/$pid/stat")
+        [[ -r /proc/$pid/stat ]] && files+=("/proc/$pid/stat")
     done
-    awk '{ sum += $14 + $15 } END { print sum + 0 }' "${files[@]}"
+    awk '{ sum += $14 + $15 } END { print sum + 0 }' "${files[@]}" 2>/dev/null
 }
 
 # bench_uptime: seconds since boot, the clock the CPU shares are taken over.
