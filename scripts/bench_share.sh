@@ -82,6 +82,8 @@ stop_all() {
 # shellcheck disable=SC2317 # run by the trap
 cleanup() {
     stop_all
+    # A monitor that crashed leaves its lock files, each named after a port of this run.
+    rm -f /var/lock/LCK.."${work//\//_}"_*
     rm -rf "$work"
 }
 trap cleanup EXIT
