@@ -16,6 +16,8 @@ set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 # shellcheck source-path=SCRIPTDIR source=lib/boxsim_link.sh
 source "$tavolink_root/scripts/lib/boxsim_link.sh"
+# shellcheck source-path=SCRIPTDIR source=lib/bench_common.sh
+source "$tavolink_root/scripts/lib/bench_common.sh"
 tavolink_install_missing "${tavolink_run_packages[@]}" curl
 
 die() {
@@ -36,19 +38,15 @@ scrapes=20
 warm_up=3
 
 build=$tavolink_root/build-release
-{ cmake -S "$tavolink_root" -B "$build" -DCMAKE_BUILD_TYPE=Release &&
-  cmake --build "$build" -j 2 --target tavolinkctl boxsim; } >/dev/null || die "building tavolinkctl and boxsim failed"
+bench_build "$build" || die "building tavolinkctl and boxsim failed"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tavolink-bench-monitor.XXXXXX")
 box_pids=()
 monitor_pid=
 # shellcheck disable=SC2317 # run by the trap and between runs
 stop_all() {
-    local pid
-    for pid in $monitor_pid "${box_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
+    # shellcheck disable=SC2086 # none or one pid
+    bench_stop $monitor_pid "${box_pids[@]}"
     monitor_pid=
     box_pids=()
 }
@@ -64,10 +62,8 @@ bench() {
     local boxes=$1 i ports=() expect=()
     rm -rf "${work:?}"/*
     for ((i = 0; i < boxes; i++)); do
-        "$build/bin/boxsim" --model $((430 + i % 2)) --rate "$line_rate" --link "$work/box$i" </dev/null \
-            >"$work/box$i.log" 2>&1 &
-        box_pids+=($!)
-        boxsim_pty "$work/box$i" "$!" >/dev/null || die "box $i: see $work/box$i.log"
+        bench_start_box "$build" "$work/box$i" $((430 + i % 2)) "$line_rate" >/dev/null ||
+            die "box $i: see $work/box$i.log"
         # Each box's own settings, as a facility keeps them; the monitor holds the port once it runs.
         "$build/bin/tavolinkctl" save "$work/box$i.json" --port "$work/box$i" >/dev/null ||
             die "box $i: its settings could not be saved"
@@ -75,9 +71,8 @@ bench() {
         expect+=(--expect "$work/box$i=$work/box$i.json")
     done
 
-    # A loopback port that is free now.
     local http_port url
-    http_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    http_port=$(bench_free_ports 1)
     url=http://127.0.0.1:$http_port/metrics
     "$build/bin/tavolinkctl" monitor --listen "127.0.0.1:$http_port" "${ports[@]}" "${expect[@]}" \
         2>"$work/monitor.err" &
@@ -89,18 +84,15 @@ bench() {
     matching=$(curl -sf "$url" | grep -c '^tavolink_settings_match{.*} 1$' || true)
     ((matching == boxes)) || die "$matching of $boxes boxes match their files: $(cat "$work/monitor.err")"
 
-    ticks() { awk '{ print $14 + $15 }' "/proc/$monitor_pid/stat"; }
     local cpu_start time_start cpu_end time_end frames bytes peak_kb
-    cpu_start=$(ticks)
-    time_start=$(awk '{ print $1 }' /proc/uptime)
+    cpu_start=$(bench_ticks "$monitor_pid")
+    time_start=$(bench_uptime)
     sleep "$seconds"
-    cpu_end=$(ticks)
-    time_end=$(awk '{ print $1 }' /proc/uptime)
+    cpu_end=$(bench_ticks "$monitor_pid")
+    time_end=$(bench_uptime)
     frames=$(curl -sf "$url" | awk '/^tavolink_status_frames_total/ { sum += $2 } END { print sum }')
 
-    for ((i = 0; i < scrapes; i++)); do
-        curl -sf -o /dev/null -w '%{time_total}\n' "$url"
-    done | sort -n >"$work/scrapes.txt"
+    bench_scrapes "$url" "$scrapes" >"$work/scrapes.txt"
     bytes=$(curl -sf "$url" | wc -c)
     peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$monitor_pid/status")
 

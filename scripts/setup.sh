@@ -18,8 +18,9 @@ tavolink_test_packages=(
     desktop-file-utils appstream dpkg-dev
     prometheus
 )
-# Benchmarks, fuzzing, the demo and the soak run.
-tavolink_tool_packages=(libbenchmark-dev clang libclang-rt-dev xdotool imagemagick util-linux)
+# Benchmarks (ser2net and socat: the relay the share is measured against), fuzzing, the demo and
+# the soak run.
+tavolink_tool_packages=(libbenchmark-dev clang libclang-rt-dev xdotool imagemagick util-linux ser2net socat)
 
 # tavolink_install_missing [package...]: the given packages, or all of the lists above.
 tavolink_install_missing() {
