@@ -205,6 +205,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "0", 5000);
         QCOMPARE(query("tavolink_setting_differs{setting=\"Group A / 3/4 Mute\"}"), "1");
         QCOMPARE(query("count(tavolink_setting_differs)"), "1");
+        box_430.status.crc_err_count = 9; // something new while the mute still differs: no new drift
+        QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_sdi_crc_errors" + port), "9", 5000);
         QFile file(expected);
         QVERIFY(file.open(QIODevice::ReadWrite));
         const QByteArray text = file.readAll().replace("A / 3/4 Mute\": \"off\"", "A / 3/4 Mute\": \"on\"");
@@ -289,7 +291,8 @@ private slots:
         const QString port = box_430.pty.slave_path();
         QCOMPARE(events.filter(port),
                  QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
-                              "changed " + port, "changed " + port, "drift " + port, "drift " + port}));
+                              "changed " + port, "changed " + port, "drift " + port, "crc errors " + port,
+                              "drift " + port}));
         QVERIFY(out.contains("{\"box\":\"on\",\"differs\":false,\"event\":\"drift\",\"file\":\"on\",\"port\":\""
                              + port.toUtf8()));
     }
