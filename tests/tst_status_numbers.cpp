@@ -1,6 +1,6 @@
 // The status values as numbers: for every code of every field, the number agrees with the text
-// the window shows, and monitor's /metrics serves the numbers of each model's box.
-#include "monitor_rig.h"
+// the window shows (tst_monitor_series reads them in /metrics).
+#include "harness.h"
 #include "status_texts.h"
 #include "status_view.h"
 
@@ -111,14 +111,6 @@ class Tst_status_numbers : public QObject
 {
     Q_OBJECT
 
-    Monitor_rig rig;
-
-    // Series `name` of a box.
-    static QByteArray series_of(const char* name, const Box_player& box)
-    {
-        return QStringLiteral("%1{port=\"%2\"}").arg(name, box.pty.slave_path()).toUtf8();
-    }
-
 private slots:
 
     void numbers_agree_with_texts_data()
@@ -138,63 +130,6 @@ private slots:
             const QStringList wrong = disagreements(values);
             QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("code %1: ").arg(code) + wrong.join("; ")));
         }
-    }
-
-    void metrics_serve_the_numbers_data()
-    {
-        QTest::addColumn<uint8_t>("flags_431");
-        QTest::addColumn<uint8_t>("frequency");
-        QTest::addColumn<uint16_t>("crc_count");
-        QTest::addColumn<uint8_t>("groups");
-        QTest::addColumn<QStringList>("series"); // %430 and %431 for the boxes' port labels
-
-        const auto row = [](const char* name, uint8_t flags, uint8_t frequency, uint16_t count, uint8_t groups,
-                            const QStringList& series) {
-            QTest::newRow(name) << flags << frequency << count << groups << series;
-        };
-        row("44.1 kHz, 8 channels", 0x0F, 2, 0, 0,
-            {"tavolink_hdmi_audio_sample_rate_hertz{%431} 44100", "tavolink_hdmi_audio_channels{%431} 8"});
-        row("176.4 kHz, 2 channels", 0x03, 6, 0, 0,
-            {"tavolink_hdmi_audio_sample_rate_hertz{%431} 176400", "tavolink_hdmi_audio_channels{%431} 2"});
-        row("an unknown sampling code, channels unknown", 0x01, 8, 0, 0,
-            {"tavolink_hdmi_audio_sample_rate_hertz{%431} 0", "tavolink_hdmi_audio_channels{%431} 0"});
-        row("no HDMI input", 0x0E, 3, 0, 0,
-            {"tavolink_hdmi_audio_sample_rate_hertz{%431} 0", "tavolink_hdmi_audio_channels{%431} 0"});
-        row("431 CRC errors on the 430, groups 1 and 8", 0x0F, 3, 431, 0x81,
-            {"tavolink_sdi_crc_errors{%430} 431", "tavolink_sdi_audio_group_present{group=\"1\",%430} 1",
-             "tavolink_sdi_audio_group_present{group=\"2\",%430} 0",
-             "tavolink_sdi_audio_group_present{group=\"8\",%430} 1"});
-        row("65535 CRC errors", 0x0F, 3, 65535, 0, {"tavolink_sdi_crc_errors{%430} 65535"});
-    }
-
-    // The 430's series only for the 430 and the 431's only for the 431, whatever it reports.
-    void metrics_serve_the_numbers()
-    {
-        QFETCH(uint8_t, flags_431);
-        QFETCH(uint8_t, frequency);
-        QFETCH(uint16_t, crc_count);
-        QFETCH(uint8_t, groups);
-        QFETCH(QStringList, series);
-        if (rig.monitor.state() == QProcess::NotRunning)
-            rig.start();
-        rig.box_431.status.flags = flags_431;
-        rig.box_431.status.hdmi.audio_freq = frequency;
-        rig.box_430.status.crc_err_count = crc_count;
-        rig.box_430.status.audio_groups = groups;
-        for (QString& line : series)
-            line.replace("%430", QStringLiteral("port=\"%1\"").arg(rig.box_430.pty.slave_path()))
-                .replace("%431", QStringLiteral("port=\"%1\"").arg(rig.box_431.pty.slave_path()));
-        const auto serves_all = [&](const QByteArray& body) {
-            return std::all_of(series.begin(), series.end(),
-                               [&](const QString& line) { return body.contains('\n' + line.toUtf8() + '\n'); });
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(serves_all(rig.metrics()), 10000);
-        const QByteArray body = rig.metrics();
-        for (const char* name : {"tavolink_sdi_crc_errors", "tavolink_sdi_crc_error", "tavolink_forced_format_enabled"})
-            QVERIFY2(!body.contains(series_of(name, rig.box_431)), name);
-        for (const char* name : {"tavolink_hdmi_audio_channels", "tavolink_hdmi_audio_sample_rate_hertz"})
-            QVERIFY2(!body.contains(series_of(name, rig.box_430)), name);
-        QVERIFY(body.contains(series_of("tavolink_forced_format_enabled", rig.box_430) + " 0\n"));
     }
 };
 
