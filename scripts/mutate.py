@@ -597,6 +597,71 @@ BLIND_RUNS_LOGS_MUTANTS = [
 MUTANTS += BLIND_RUNS_LOGS_MUTANTS
 
 
+# Written from src/, the manual pages and the README alone, without a look at the tests: the
+# adapters found again (name-only and socket identities, held ports, twins at start) and the commands' mends.
+BLIND_36_MUTANTS = [
+    ("blind-36: a port named at start before it was listed is not opened when an adapter with a serial number appears under that name",
+     [("src/link/port_identity.cpp",
+       r"    if \(!has_serial_number\(\) && socket\.isEmpty\(\) && vendor_id == 0 && product_id == 0\)\n        return name == other\.name;\n",
+       r"")]),
+    ("blind-36: a stored adapter without a serial number, remembered by its USB socket, is not found again at start under its new name",
+     [("src/link/port_identity.cpp",
+       r"\(vendor_id == 0 && product_id == 0\) \|\| \(vendor_id == other\.vendor_id",
+       r"(vendor_id == other.vendor_id")]),
+    ("blind-36: a listed port that is there but refuses to open (held by another program) is opened by itself later, not left closed",
+     [("src/link/box_line.cpp", r"listed = present = true;", r"listed = true;")]),
+    ("blind-36: a relative path with a directory (sub/pty) is taken under /dev rather than from the working directory",
+     [("src/link/box_line.cpp", r"\? QFileInfo\(requested\)\.absoluteFilePath\(\) :", r"? requested :")]),
+    ("blind-36: two adapters that could be the lost one: the log line is not said at first, then repeated at every look",
+     [("src/link/box_line.cpp", r"found\.why_none != said_undecided", r"found.why_none == said_undecided")]),
+    ("blind-36: twins at start: the window selects no port (and opens none) instead of the remembered entry",
+     [("src/window_common/port_list.cpp",
+       r"(\.arg\(stored_index\);\n            )return stored_index;", r"\g<1>return -1;")]),
+    ("blind-36: monitor: a port held by another program at start is never tried again, the box stays down after it is freed",
+     [("src/ctl/monitor.cpp", r"\n            watch\.link\.line\.keep_looking\(\);", r"")]),
+    ("blind-36: a box whose status payload is longer than its model's layout is never taken for its settings (save, check, apply, reset-errors time out, exit 3)",
+     [("src/ctl/box_link.cpp",
+       r"whole = assembler\.payload_length\(\) >= status::payload_size",
+       r"whole = assembler.payload_length() == status::payload_size")]),
+    ("blind-36: exit 3 message does not count the good frames too short to carry the settings",
+     [("src/ctl/box_link.cpp", r"frames_short \+= !whole;", r"frames_short += whole;")]),
+    ("blind-36: any good frame counts as carrying the settings: save, check, apply, reset-errors and monitor --expect take them from a short frame",
+     [("src/ctl/box_link.cpp", r">= status::payload_size\(values\.device_id\);", r">= status::common::size;")]),
+    ("blind-36: status fails with exit 3 on a box whose frames are too short to carry the settings, instead of showing them",
+     [("src/ctl/commands.cpp", r"first_status\(link, options, false\)", r"first_status(link, options)")]),
+    ("blind-36: apply with several ports checks only the first box's model; a later box of another model is sent the file",
+     [("src/ctl/commands.cpp", r"if \(!answer\.failure\)\n            wrong <<",
+       r"if (!answer.failure && boxes.empty())\n            wrong <<")]),
+    ("blind-36: tavolinkctl ports (text) leaves out the adapter's by_id link",
+     [("src/ctl/commands.cpp", r"for \(auto it = object\.begin\(\);", r"for (auto it = std::next(object.begin());")]),
+    ("blind-36: an unknown device's id is printed in decimal after 0x (save, reset-errors)",
+     [("src/ctl/commands.cpp",
+       r"QStringLiteral\(\"an unknown device \(0x%1\)\"\)\.arg\(device_id, 4, 16,",
+       r'QStringLiteral("an unknown device (0x%1)").arg(device_id, 4, 10,')]),
+    ("blind-36: reset-errors on a device the models table lacks sends it a reset frame instead of exiting 7",
+     [("src/ctl/commands.cpp",
+       r"if \(models::of\(model\)\.settings != models::Settings_layout::all_settings\)",
+       r"if (models::known(model) && models::of(model).settings != models::Settings_layout::all_settings)")]),
+    ("blind-36: a settings file of exactly 64 KiB is refused as too large",
+     [("src/ctl/settings_file.cpp", r"if \(bytes\.size\(\) > max_size\)", r"if (bytes.size() >= max_size)")]),
+    ("blind-36: a settings file larger than 64 KiB is read cut at 64 KiB (a JSON fault) instead of refused as too large",
+     [("src/ctl/settings_file.cpp", r"bytes = file\.read\(max_size \+ 1\);", r"bytes = file.read(max_size);")]),
+    ("blind-36: a FIFO named as the settings file holds up apply, check and the monitor instead of being refused",
+     [("src/ctl/settings_file.cpp",
+       r"    if \(QFileInfo\(path\)\.exists\(\) && !QFileInfo\(path\)\.isFile\(\)\) // a device is not even opened\n        return irregular;\n",
+       r""),
+      ("src/ctl/settings_file.cpp", r"O_RDONLY \| O_NONBLOCK \| O_NOCTTY", r"O_RDONLY | O_NOCTTY")]),
+    ("blind-36: monitor --expect compares frames too short to carry the settings, and reports drift from them",
+     [("src/ctl/expected_settings.cpp", r"if \(watch\.link\.carries_settings\(\) && \(changed \|\| !last\)\)",
+       r"if (changed || !last)")]),
+    ("blind-36: monitor --expect: a setting that still differs is told drift over and drift again at every new frame",
+     [("src/ctl/expected_settings.cpp",
+       r"if \(differs\.count\(setting\.name\(\)\) && !now\.count\(setting\.name\(\)\)\)",
+       r"if (differs.count(setting.name()))")]),
+]
+MUTANTS += BLIND_36_MUTANTS
+
+
 def run(command, cwd, log, timeout=None):
     with open(log, "w") as out:
         return subprocess.run(command, cwd=cwd, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode

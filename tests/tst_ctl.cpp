@@ -1,6 +1,6 @@
 // tavolinkctl as a process against a box the test plays on a pseudo-terminal: status in the
 // windows' words, watch's events, settings files saved and applied byte for byte, bad files
-// refused before a byte is sent, the exit statuses, and ports found again by their identity.
+// refused before a byte is sent, the exit statuses, and the ports the system lists.
 #include "harness.h"
 #include "setting_names.h"
 #include "settings_file.h"
@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -245,7 +246,14 @@ private slots:
             << "apply FILE --port BOX --port /dev/none" << none << 7 << "cannot open /dev/none";
         QTest::newRow("two boxes, bad file") << "apply FILE --port BOX --port SECOND"
                                              << " " << 5 << "the file is empty";
+        QTest::newRow("two boxes, the second of another model")
+            << "apply FILE --port BOX --port SECOND" << none << 5 << " is a MRL-QDC-431";
+        QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("check, a FIFO") << "check FILE"
+                                       << "FIFO" << 5 << ": not a regular file";
+        QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
+        QTest::newRow("check, a short frame first") << "check FILE" << none << 0 << "SHORT";
         QTest::newRow("two settings differ") << "check FILE"
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
                                              << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"
@@ -261,6 +269,9 @@ private slots:
         QTest::newRow("count kept") << "reset-errors" << none << 7 << "the CRC error count still reads 7";
         QTest::newRow("reset, errors going on") << "reset-errors" << none << 0 << "FLAG";
         QTest::newRow("reset, a short frame first") << "reset-errors" << none << 0 << "SHORT";
+        QTest::newRow("reset, longer frames") << "reset-errors" << none << 0 << "LONG";
+        QTest::newRow("reset, an unknown device")
+            << "reset-errors" << none << 7 << "the box is an unknown device (0x0123), which keeps no CRC error count";
         QTest::newRow("reset, acknowledged before the send") << "reset-errors" << none << 6 << "EARLY ACK";
         QTest::newRow("debug lines asked for") << "reset-errors" << none << 0 << "DEBUG";
         QTest::newRow("no command") << none << none << 2 << "no command given";
@@ -274,6 +285,7 @@ private slots:
         QTest::newRow("no good frame") << "status --timeout 0.3" << none << 3
                                        << "in 0.3 s: 10 bytes received, 1 frames failed their check";
         QTest::newRow("no such port") << "status --port /dev/none" << none << 4 << "cannot open /dev/none";
+        QTest::newRow("a relative path") << "status --port RELATIVE" << none << 0 << "Port: lines/box";
         QTest::newRow("cannot listen") << "monitor --listen 192.0.2.1:9" << none << 8 << "cannot listen on 192.0.2.1:9";
     }
 
@@ -299,15 +311,25 @@ private slots:
         if (!edit.isEmpty() && file.resize(0))
             file.write((edit.contains('=') ? text : edit).toUtf8());
         file.close();
+        if (edit == "FIFO")
+            QVERIFY(file.remove() && mkfifo(qPrintable(path), 0600) == 0);
 
         const bool reset = arguments == "reset-errors", check = arguments.startsWith("check");
         using Answer = Box_player::Answer;
         const QMap<int, Answer> answers = {{3, Answer::silent}, {6, Answer::ignore}, {7, Answer::refuse}};
         Box_player box{reset || check ? box_430() : status_430(), answers.value(status, Answer::apply)},
-            second{status_430()};
+            second{message.endsWith("MRL-QDC-431") ? status_431() : status_430()};
         if (message == "FLAG")
             box.answer = Answer::errors_go_on, message.clear();
+        if (message.contains("unknown device"))
+            box.status.device_id = 0x0123;
         arguments.replace("FILE", path).replace("BOX", box.pty.slave_path());
+        // From the working directory, where Qt Serial Port would look under /dev.
+        const QString was_current = QDir::currentPath();
+        if (arguments.contains("RELATIVE"))
+            QVERIFY(QDir(dir.path()).mkdir("lines") && QFile::link(box.pty.slave_path(), dir.filePath("lines/box"))
+                    && QDir::setCurrent(dir.path()));
+        arguments.replace("RELATIVE", "lines/box");
         const bool two = arguments.contains("SECOND");
         // The tool reads one line at a time: a box's next frame waits until the last was read,
         // counted in raw mode (as the tool sets it, and restores on closing).
@@ -316,8 +338,8 @@ private slots:
             cfmakeraw(&raw);
             tcsetattr(player->pty.slave(), TCSANOW, &raw);
         }
-        // Waiting on the line: a frame too short to take settings from, or the start of one whose
-        // acknowledgement flag comes before the program sends, its end after.
+        // Waiting on the line: a frame too short to take settings from, one longer than its layout (the box
+        // then waits for the program), or the start of one acknowledging before the program sends, its end after.
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
@@ -326,6 +348,8 @@ private slots:
             box.send(broken_frame);
         if (message == "SHORT")
             box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
+        if (message == "LONG")
+            box.rest = frame::build_status_frame(payload + "\x5a\x5a"), box.send(box.rest), message.clear();
         if (message == "EARLY ACK")
             box.send(frame::build_status_frame(payload) + early.left(8)), box.rest = early.mid(8), message.clear();
         if (debug)
@@ -339,12 +363,13 @@ private slots:
                                     player->step();
                     });
         qunsetenv("QT_LOGGING_RULES");
+        QDir::setCurrent(was_current);
         QTEST(run.status, "status");
         QVERIFY2((run.err + run.out).contains(message), qPrintable(run.err + run.out));
         Settings_values sent = box_430().settings;
         sent.crc_errors_reset = reset;
         const QByteArray one_frame = frame::build_settings_frame(frame::device_id_430, sent);
-        const bool sends = arguments.startsWith("apply") || reset;
+        const bool sends = (arguments.startsWith("apply") || reset) && models::known(box.status.device_id);
         QCOMPARE(box.written, sends && (status < 2 || status > 5) ? one_frame : QByteArray());
         QCOMPARE(run.err.contains("tavolinkctl.line: sent: " + one_frame.toHex(' ')), debug);
         // Logged: the frame that failed its check, and a status frame only when it shows something new.
@@ -394,29 +419,24 @@ private slots:
             QCOMPARE(settings_file::with_box(contents, all_muted).mute, uint8_t(has_it ? 0x05 : 0x0D));
     }
 
-    void ports_by_their_identity_data()
+    void ports_lists_the_adapters_data()
     {
         QTest::addColumn<QString>("serial_number");
-        QTest::addColumn<QString>("command");
-        const QString none, watch = "watch";
-        QTest::newRow("serial number") << "A10KDF2E" << watch;
-        QTest::newRow("no serial number") << none << watch;
-        QTest::newRow("monitor from /, named before it is plugged") << none << "monitor";
+        QTest::newRow("serial number") << "A10KDF2E";
+        QTest::newRow("no serial number") << QString();
     }
 
-    // `ports` lists the adapter on ttyUSB0 with its USB attributes. Pulled, it comes back as
-    // ttyUSB1 first, then as ttyUSB0: watch takes it back as ttyUSB1 by its serial number, or
-    // as ttyUSB0 by name without one.
-    void ports_by_their_identity()
+    // `ports` lists the adapter on ttyUSB0 with its USB attributes and by-id link, as JSON and
+    // as text; without --port, two listed ports are a usage error.
+    void ports_lists_the_adapters()
     {
         REQUIRE_STAND_IN_PORTS();
         QFETCH(QString, serial_number);
-        QFETCH(QString, command);
         const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART", {}};
-        Box_player pulled{status_430()}, back{status_430()};
-        QVERIFY(stand_in_ports::place(0, pulled.pty.slave_path()) && stand_in_ports::describe(0, adapter)
+        Box_player box{status_430()};
+        QVERIFY(stand_in_ports::place(0, box.pty.slave_path()) && stand_in_ports::describe(0, adapter)
                 && stand_in_ports::describe(1, {0x067b, 0x2303, "", "Prolific", "USB-Serial Controller", {}}));
-        const Ctl_result ports = run_ctl(pulled, {"ports", "--json"});
+        const Ctl_result ports = run_ctl(box, {"ports", "--json"}), text = run_ctl(box, {"ports"});
         QProcess several; // no --port, and two listed
         several.start(TAVOLINKCTL_PATH, {"status"});
         QVERIFY(several.waitForFinished());
@@ -429,35 +449,8 @@ private slots:
                          R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
                          R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
                      .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
-        const bool named_first = command == "monitor";
-        if (named_first) {
-            stand_in_ports::unplug(0);
-            QDir::setCurrent("/");
-        }
-        const QStringList arguments = {command, "--port", "ttyUSB0", "--listen", "127.0.0.1:0", "--json"};
-        const Ctl_result run = run_ctl(back, arguments.mid(0, named_first ? 6 : 3), [&](QProcess& ctl) {
-            ctl.setReadChannel(QProcess::StandardError);
-            if (named_first) // it said it will try again
-                QVERIFY(ctl.waitForReadyRead(5000));
-            if (!named_first) {
-                pulled.play(1200);
-                pulled.pty.close_master();
-                stand_in_ports::unplug(0);
-                back.play(300);
-                QVERIFY(stand_in_ports::place(1, back.pty.slave_path()) && stand_in_ports::describe(1, adapter));
-                back.play(1500);
-            }
-            QVERIFY(stand_in_ports::place(0, back.pty.slave_path()) && stand_in_ports::describe(0, adapter));
-            back.play(1500);
-            ::kill(static_cast<pid_t>(ctl.processId()), SIGTERM);
-        });
-        QCOMPARE(QList<int>({ports.status, several.exitCode(), run.status}), QList<int>({0, 2, 0}));
-        QVERIFY2(named_first || run.out.contains(" port lost: ttyUSB0"), qPrintable(run.out));
-        QCOMPARE(run.out.count("port back"), 1);
-        QVERIFY(run.out.contains(named_first ? R"("event":"link up")" : " link up"));
-        QVERIFY(run.out.contains(named_first                   ? R"("event":"port back","port":"ttyUSB0")"
-                                     : serial_number.isEmpty() ? " port back: ttyUSB0"
-                                                               : " port back: ttyUSB1"));
+        QCOMPARE(text.out.contains("\n  by_id: " + by_id + '\n'), !serial_number.isEmpty());
+        QCOMPARE(QList<int>({ports.status, text.status, several.exitCode()}), QList<int>({0, 0, 2}));
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }

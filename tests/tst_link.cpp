@@ -1,5 +1,6 @@
 // The exchange cycle on a real pseudo-terminal: the line's rate, one frame outstanding at a
-// time, acknowledgement and time-out, the link watchdog, and an adapter pulled and put back.
+// time, acknowledgement and time-out, the link watchdog; stored adapters found again at start,
+// twins lost together, and a port that refuses to open.
 #include "harness.h"
 #include "stand_in_ports.h"
 
@@ -114,128 +115,53 @@ private slots:
         QCOMPARE(settings_in(sent[0]).crc_errors_reset, uint8_t(0));
     }
 
-    void adapter_is_found_again_data()
-    {
-        QTest::addColumn<QString>("serial_number");
-        QTest::addColumn<QString>("port"); // as --port names it; empty for the stored port
-        QTest::addColumn<QString>("twin"); // the other port's serial number
-        QTest::addColumn<bool>("refused"); // the first try to open it again fails
-        QTest::addColumn<QString>("back_as");
-        const QString none, serial = "A10KDF2E",
-                            link = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KDF2E-if00-port0";
-        QTest::newRow("by its serial number, under another name") << serial << none << none << false << "ttyUSB1";
-        QTest::newRow("without one, in its socket") << none << none << none << false << "ttyUSB0";
-        QTest::newRow("a twin, in its socket") << serial << none << serial << false << "ttyUSB0";
-        QTest::newRow("refused once, then open") << serial << none << none << true << "ttyUSB1";
-        QTest::newRow("by its by-id link") << serial << link << none << false << link;
-        QTest::newRow("named before it is plugged") << none << "ttyUSB0" << none << false << "ttyUSB0";
-        QTest::newRow("closed by a Rescan that lists none") << serial << none << none << false << none;
-    }
-
-    // Pulled from ttyUSB0 (or never there, named at start from another directory), the
-    // adapter shows up as ttyUSB1, then as ttyUSB0. Only the same adapter is taken, and its
-    // name is reported on the first success: in the log, the port list and the store. A port
-    // the user closed meanwhile (back_as empty) is not taken at all.
-    void adapter_is_found_again()
-    {
-        REQUIRE_STAND_IN_PORTS();
-        QFETCH(QString, serial_number);
-        QFETCH(QString, port);
-        QFETCH(QString, twin);
-        QFETCH(bool, refused);
-        QFETCH(QString, back_as);
-        const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, serial_number, "FTDI", "FT232R USB UART", {}};
-        stand_in_ports::Usb_adapter other = adapter;
-        other.serial_number = twin.isEmpty() ? "OTHER" : twin;
-        const bool named_first = port == "ttyUSB0";
-        QDir::setCurrent("/");
-        Box_end box(0), elsewhere(1);
-        if (named_first)
-            stand_in_ports::unplug(0);
-        QVERIFY(named_first || stand_in_ports::describe(0, adapter));
-        QVERIFY(stand_in_ports::describe(1, other));
-        Log_capture log;
-        auto window = std::make_unique<MainWindow>(nullptr, port);
-        MainWindow_probe probe{*window};
-        probe.link_timer().stop();
-        if (!named_first) {
-            box.unplug();
-            QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
-        }
-        // Neither another adapter of the same make nor, in its place, one without a serial number.
-        Box_end stranger(serial_number.isEmpty() ? -1 : 0);
-        QVERIFY(serial_number.isEmpty() || stand_in_ports::describe(0, {0x067b, 0x2303, "", "Prolific", "USB", {}}));
-        probe.tick();
-        QCOMPARE(log.lines.filter("serial port back").size(), 0);
-        if (back_as.isEmpty()) {
-            stand_in_ports::unplug(0);
-            elsewhere.unplug();
-            window->findChild<QPushButton*>("button_rescan")->click();
-        }
-
-        std::unique_ptr<Box_end> back;
-        for (int index : {1, 0}) {
-            back = std::make_unique<Box_end>(index);
-            QVERIFY(stand_in_ports::describe(index, adapter));
-            if (refused && stand_in_ports::place(index, "/")) {
-                probe.tick();
-                QVERIFY(stand_in_ports::place(index, back->path()));
-            }
-            probe.tick();
-            if (log.lines.filter("serial port back").size() > 0)
-                break;
-            stand_in_ports::describe(index, other);
-        }
-        QCOMPARE(log.lines.filter("serial port back:"),
-                 back_as.isEmpty() ? QStringList() : QStringList{"serial port back: " + back_as});
-        QCOMPARE(window->findChild<QComboBox*>("comboBox_SerialPort")->currentText(), back_as);
-        back->send(status_430());
-        probe.tick();
-        window->findChild<QCheckBox*>("checkBox_mute_12")->click();
-        QCOMPARE(back->frames().size(), back_as.isEmpty() ? 0 : 1);
-        window.reset();
-        if (port.isEmpty() && twin.isEmpty() && !back_as.isEmpty()) {
-            QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter").toString(),
-                     serial_number.isEmpty() ? "ttyUSB0 @ " + stand_in_ports::socket(0) : "0403:6001:" + serial_number);
-        }
-        stand_in_ports::describe(0, {});
-        stand_in_ports::describe(1, {});
-    }
-
     void stored_adapter_is_found_under_another_name_data()
     {
+        QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
         QTest::addColumn<bool>("undecided"); // in the second run the first adapter shows the second's number
-        QTest::newRow("by its serial number") << "SECOND2" << false;
-        QTest::newRow("a twin, by its socket") << "FIRST01" << false;
-        QTest::newRow("twins, the stored one known by its number alone") << "SECOND2" << true;
+        QTest::addColumn<QString>("kept");   // the store's text for the adapter
+        const QString b = stand_in_ports::socket(1);
+        QTest::newRow("by its serial number") << "FIRST01"
+                                              << "SECOND2" << false << "0403:6001:SECOND2";
+        QTest::newRow("a twin, by its socket") << "FIRST01"
+                                               << "FIRST01" << false << "0403:6001:FIRST01 @ " + b;
+        QTest::newRow("without serial numbers, by its socket") << ""
+                                                               << "" << false << "ttyUSB1 @ " + b;
+        QTest::newRow("twins, the stored one known by its number alone") << "FIRST01"
+                                                                         << "SECOND2" << true << "0403:6001:SECOND2";
     }
 
     // Two adapters trade places between runs, each in its own socket, or twins enumerate the
-    // other way round: the window opens the one it had, and none when twins cannot be told apart.
+    // other way round: the window opens the one it had, and the stored entry when twins cannot
+    // be told apart, saying so.
     void stored_adapter_is_found_under_another_name()
     {
         REQUIRE_STAND_IN_PORTS();
+        QFETCH(QString, first);
         QFETCH(QString, second);
         QFETCH(bool, undecided);
+        QFETCH(QString, kept);
         const QString a = stand_in_ports::socket(0), b = stand_in_ports::socket(1);
-        stand_in_ports::Usb_adapter first{0x0403, 0x6001, "FIRST01", "FTDI", "FT232R USB UART", a};
+        stand_in_ports::Usb_adapter one{0x0403, 0x6001, first, "FTDI", "FT232R USB UART", a};
         stand_in_ports::Usb_adapter other{0x0403, 0x6001, second, "FTDI", "FT232R USB UART", b};
         store("mirelo_serial_port_431", "SerialPort/SerialPort", 1);
-        QVERIFY(stand_in_ports::describe(0, first) && stand_in_ports::describe(1, other));
+        QVERIFY(stand_in_ports::describe(0, one) && stand_in_ports::describe(1, other));
         {
             MainWindow chose_second;
         }
-        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter"),
-                 QVariant(second == "SECOND2" ? "0403:6001:SECOND2" : "0403:6001:FIRST01 @ " + b));
-        first.serial_number = undecided ? second : first.serial_number;
-        QVERIFY(stand_in_ports::describe(0, other) && stand_in_ports::describe(1, first));
+        QCOMPARE(stored("mirelo_serial_port_431", "SerialPort/Adapter").toString(), kept);
+        one.serial_number = undecided ? second : one.serial_number;
+        QVERIFY(stand_in_ports::describe(0, other) && stand_in_ports::describe(1, one));
+        Log_capture log;
         Rig rig(Rig::Lines::listed);
-        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(),
-                 undecided ? QString() : QString("ttyUSB0"));
-        rig.link_up();
+        const int opened = undecided ? 1 : 0;
+        QCOMPARE(rig.window.findChild<QComboBox*>("comboBox_SerialPort")->currentText(), stand_in_ports::name(opened));
+        QCOMPARE(log.lines.filter("the stored entry").size(), undecided ? 1 : 0);
+        rig.box[opened].send(status_430());
+        rig.probe.tick();
         rig.mute_12()->click();
-        QCOMPARE(rig.box[0].frames().size(), undecided ? 0 : 1);
+        QCOMPARE(rig.box[opened].frames().size(), 1);
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
     }
@@ -253,8 +179,8 @@ private slots:
         QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
         QVERIFY(stand_in_ports::place(0, rig.box[0].path()) && stand_in_ports::describe(0, twin)
                 && stand_in_ports::describe(1, twin));
-        rig.probe.tick();
-        rig.probe.tick();
+        for (int look = 0; look < 3; ++look)
+            rig.probe.tick();
         QCOMPARE(log.lines.filter("could be"),
                  QStringList{"2 adapters could be 0403:6001:TWIN01 (ttyUSB0, ttyUSB1) "
                              "and nothing tells them apart; none is opened"});
@@ -263,13 +189,36 @@ private slots:
         stand_in_ports::describe(1, {});
     }
 
-    void failed_open_is_logged_with_its_reason()
+    void failed_open_data()
     {
-        Rig rig;
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("looked_for");
+        QTest::newRow("not there yet: looked for") << 7 << true;
+        QTest::newRow("there and refused: stays closed") << 0 << false;
+    }
+
+    // A failed open is logged with its reason. Only a port that is not there yet is opened
+    // once it comes; one the user chose, or the store kept, that refused stays closed.
+    void failed_open()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        QFETCH(int, index);
+        QFETCH(bool, looked_for);
+        const QString name = stand_in_ports::name(index);
+        Box_end box(-1);
+        QVERIFY(looked_for || stand_in_ports::place(index, "/"));
+        MainWindow window;
+        MainWindow_probe probe{window};
+        probe.link_timer().stop();
         Log_capture log;
-        QVERIFY(!rig.probe.serial_port().open_port("ttyUSB7", 115200));
+        QVERIFY(!probe.serial_port().open_port(name, 115200));
         QCOMPARE(log.lines.size(), 1);
-        QVERIFY2(log.lines[0].startsWith("\"ttyUSB7\" Failed to open port: \""), qPrintable(log.lines[0]));
+        QVERIFY2(log.lines[0].startsWith("\"" + name + "\" Failed to open port: \""), qPrintable(log.lines[0]));
+        QVERIFY(stand_in_ports::place(index, box.path()));
+        probe.tick();
+        probe.tick();
+        QCOMPARE(log.lines.filter("serial port back").size(), looked_for ? 1 : 0);
+        stand_in_ports::unplug(7);
     }
 };
 

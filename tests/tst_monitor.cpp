@@ -10,11 +10,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QSerialPort>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,12 +44,13 @@ class Tst_monitor : public QObject
     const QString prometheus = QStandardPaths::findExecutable("prometheus");
     const QString promtool = QStandardPaths::findExecutable("promtool");
     QTemporaryDir dir;
-    Box_player box_430{status_430()}, box_431{status_431()};
+    Box_player box_430{status_430()}, box_431{status_431()}, box_held{status_430()};
+    QSerialPort holder; // another program's hold on box_held's port, at the monitor's start
     QTimer line;
     QProcess monitor, server;
     QNetworkAccessManager network;
     const quint16 metrics_port = free_port(), server_port = free_port();
-    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json");
+    const QString absent = dir.filePath("absent"), expected = dir.filePath("box-430.json"), fifo = dir.filePath("fifo");
 
     Reply request(const QByteArray& verb, const QString& url, int wait_ms = 5000)
     {
@@ -108,17 +111,21 @@ private slots:
         connect(&line, &QTimer::timeout, [this] {
             box_430.step();
             box_431.step();
+            box_held.step();
         });
         line.start(20);
         QProcess save; // the expected settings: the 430's as they are
         save.start(TAVOLINKCTL_PATH, {"save", expected, "--port", box_430.pty.slave_path()});
         QTRY_COMPARE_WITH_TIMEOUT(save.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0); // nobody writes it: opening it to read would block
+        holder.setPortName(box_held.pty.slave_path());
+        QVERIFY(holder.open(QIODevice::ReadOnly));
         qputenv("QT_LOGGING_RULES", "tavolinkctl.http.debug=true");
         monitor.start(TAVOLINKCTL_PATH,
                       {"monitor", "--json", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
-                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--expect",
-                       box_430.pty.slave_path() + '=' + expected, "--expect", box_431.pty.slave_path() + '=' + expected,
-                       "--expect", absent + '=' + absent});
+                       box_430.pty.slave_path(), "--port", box_431.pty.slave_path(), "--port", absent, "--port",
+                       box_held.pty.slave_path(), "--expect", box_430.pty.slave_path() + '=' + expected, "--expect",
+                       box_431.pty.slave_path() + '=' + expected, "--expect", absent + '=' + fifo});
         qunsetenv("QT_LOGGING_RULES");
         QVERIFY(monitor.waitForStarted());
         QFile config(dir.filePath("prometheus.yml"));
@@ -148,7 +155,8 @@ private slots:
         monitor.waitForFinished();
     }
 
-    // Both boxes up, the 431's sampling frequency; one falls silent and reads down within
+    // Both boxes up, the 431's sampling frequency, a box held elsewhere at start up once freed;
+    // one falls silent and reads down within
     // 5 s while the other stays up, then comes back. Meanwhile /metrics, with a box down
     // and one never seen, passes promtool.
     void prometheus_follows_each_box()
@@ -158,6 +166,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_hdmi_audio_sample_rate_hertz"), "48000", 5000);
         QCOMPARE(query("count(tavolink_sdi_audio_group_present{group=~\"[1-8]\"})"), "8");
         QCOMPARE(query(QStringLiteral("tavolink_link_up{port=\"%1\"}").arg(absent)), "0");
+        QCOMPARE(link_up(box_held), "0");
+        holder.close(); // freed, it is opened within a second or two
+        QTRY_COMPARE_WITH_TIMEOUT(link_up(box_held), "1", 10000);
 
         box_430.answer = Box_player::Answer::silent;
         QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "0", 5000);
@@ -180,17 +191,24 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(link_up(box_430), "1", 5000);
     }
 
-    // The 430 matches its file, differs while a mute is on, matches again; the 431's file is the
-    // 430's, the absent port's cannot be read, and the 431 is served all the while.
+    // The 430 matches its file (a frame too short to carry the settings is not compared, whatever
+    // it holds), differs while a mute is on, matches again once the file has it on too; the 431's
+    // file is the 430's, the absent port's is a FIFO, and the 431 is served all the while.
     void settings_drift()
     {
         const QString port = QStringLiteral("{port=\"%1\"}").arg(box_430.pty.slave_path());
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
+        status::Values other = box_430.status;
+        other.settings.manual_format = 1;
+        box_430.send(frame::build_status_frame(status::encode(other).left(status::m430::bank_routing)));
         box_430.status.settings.mute = 0x02;
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "0", 5000);
         QCOMPARE(query("tavolink_setting_differs{setting=\"Group A / 3/4 Mute\"}"), "1");
         QCOMPARE(query("count(tavolink_setting_differs)"), "1");
-        box_430.status.settings.mute = 0;
+        QFile file(expected);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray text = file.readAll().replace("A / 3/4 Mute\": \"off\"", "A / 3/4 Mute\": \"on\"");
+        QVERIFY(file.resize(0) && file.write(text) == text.size() && file.flush());
         QTRY_COMPARE_WITH_TIMEOUT(query("tavolink_settings_match" + port), "1", 5000);
         QCOMPARE(query("tavolink_setting_differs"), "none");
         for (const QString& wrong : {box_431.pty.slave_path(), absent})
@@ -245,7 +263,7 @@ private slots:
     }
 
     // Last: the run ends on SIGTERM; no box got a byte, the absent port is in the log, and
-    // the event lines name their box.
+    // the event lines name their box; the drift over gives the box's value now.
     void nothing_is_sent_and_the_log_says_why()
     {
         ::kill(static_cast<pid_t>(monitor.processId()), SIGTERM);
@@ -254,21 +272,26 @@ private slots:
         QCOMPARE(monitor.exitCode(), 0);
         box_430.step();
         box_431.step();
-        QCOMPARE(box_430.written + box_431.written, QByteArray());
+        box_held.step();
+        QCOMPARE(box_430.written + box_431.written + box_held.written, QByteArray());
         const QByteArray log = monitor.readAllStandardError();
-        QVERIFY(log.contains(("cannot open " + absent).toUtf8()) && log.contains(("cannot read " + absent).toUtf8()));
+        QVERIFY(log.contains(("cannot open " + absent).toUtf8())
+                && log.contains(("cannot read " + fifo + ": not a regular file").toUtf8()));
         QVERIFY(log.contains(("is for a MRL-QDC-430; the box on " + box_431.pty.slave_path()).toUtf8()));
         // Only the server's debug lines were asked for.
         QVERIFY(log.contains("tavolinkctl.http: \"POST\" \"/metrics\" 405") && !log.contains("tavolinkctl.line"));
         QStringList events;
-        for (const QByteArray& line : monitor.readAllStandardOutput().split('\n'))
+        const QByteArray out = monitor.readAllStandardOutput();
+        for (const QByteArray& line : out.split('\n'))
             if (!line.isEmpty())
                 events << QJsonDocument::fromJson(line)["event"].toString() + ' '
                         + QJsonDocument::fromJson(line)["port"].toString();
         const QString port = box_430.pty.slave_path();
         QCOMPARE(events.filter(port),
                  QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
-                              "drift " + port, "changed " + port, "drift " + port}));
+                              "changed " + port, "changed " + port, "drift " + port, "drift " + port}));
+        QVERIFY(out.contains("{\"box\":\"on\",\"differs\":false,\"event\":\"drift\",\"file\":\"on\",\"port\":\""
+                             + port.toUtf8()));
     }
 };
 

@@ -38,10 +38,15 @@ signals:
 
 private slots:
     void slot_PortName_change(int index);
+    // Never connected, on purpose: the box talks at 115200 only (the rate list is shown
+    // disabled). Wiring it would change the line's rate.
+    void slot_BaudRate_change(int index);
     void slot_serial_port_read(QByteArray data);
     void update_MainWindow();
     void check_byte_receiving();
     void slot_packet_send();
+    // Never connected either: the box is sent a settings frame only when a setting changes.
+    void monotone_packet_send();
     void check_uart_available_ports(bool val);
     void update_audio_settings_from_cpu();
     void update_video_settings_from_cpu();
@@ -50,11 +55,6 @@ private slots:
     void goto_window_430();
     void goto_window_431();
     void slot_PortName_change_from_index(int index);
-    // Never connected, on purpose: the box talks at 115200 only (the rate list is shown
-    // disabled), and it is sent a settings frame only when a setting changes. Wiring either
-    // would change what goes on the line.
-    void slot_BaudRate_change(int index);
-    void monotone_packet_send();
 
 private:
     friend struct MainWindow_probe; // lets tests, benchmarks and fuzzers reach the shared objects

@@ -98,11 +98,14 @@ bool Box_link::wait_for(int ms, const std::function<bool(const status::Values&)>
 Failure Box_link::no_status(int ms) const
 {
     return Failure{exit_status::no_status,
-                   QStringLiteral("no status frame from %1 in %2 s: %3 bytes received, %4 frames failed their check")
+                   QStringLiteral("no status frame from %1 in %2 s: %3 bytes received, %4 frames failed their check%5")
                        .arg(port_name())
                        .arg(ms / 1000.0)
                        .arg(bytes_received)
-                       .arg(frames_failed)};
+                       .arg(frames_failed)
+                       .arg(frames_short
+                                ? QStringLiteral(", %1 good frames too short to carry the settings").arg(frames_short)
+                                : QString())};
 }
 
 // What came before is taken first: an acknowledgement already on its way answers something else.
@@ -114,11 +117,6 @@ void Box_link::send(const QByteArray& frame)
     line.write(frame);
 }
 
-bool Box_link::full_length() const
-{
-    return models::known(values.device_id) && assembler.payload_length() == status::payload_size(values.device_id);
-}
-
 void Box_link::read(const QByteArray& bytes)
 {
     bytes_received += static_cast<quint64>(bytes.size());
@@ -127,6 +125,10 @@ void Box_link::read(const QByteArray& bytes)
         frames_seen += result != frame::Assembler::Result::pending;
         if (result == frame::Assembler::Result::frame_ok) {
             status::decode(assembler.payload(), values);
+            whole = assembler.payload_length() >= status::payload_size(values.device_id);
+            frames_short += !whole;
+            if (whole)
+                whole_values = values;
             const bool changed = shows_something_new();
             if (changed)
                 qCDebug(lc_ctl_line).noquote()

@@ -52,12 +52,18 @@ public:
     // The last good frame began after the last send(), so it may answer it.
     bool answers_send() const { return frames_seen > frames_before_send; }
 
-    // The frame just completed is as long as its model's status frame: asked as status_frame()
-    // is emitted, since the frames read with it follow at once.
-    bool full_length() const;
+    // The frame just completed holds its model's whole status layout (a longer one carries bytes
+    // after the fields known here), so the box's settings may be taken from it; for a device the
+    // table does not know, its common bytes. Asked as status_frame() is emitted, since the
+    // frames read with it follow at once.
+    bool carries_settings() const { return whole; }
+
+    // The last good frame that carried the settings.
+    const status::Values& last_whole() const { return whole_values; }
 
     quint64 bytes_received = 0;
     quint64 frames_failed = 0;
+    quint64 frames_short = 0; // good frames too short to carry the settings
     Box_line line;
 
 signals:
@@ -73,7 +79,8 @@ private:
 
     frame::Assembler assembler;
     quint64 frames_seen = 0, frames_before_send = 0;
-    status::Values values;
+    status::Values values, whole_values;
+    bool whole = false;
     uint8_t shown[frame::payload_buffer_size] = {};
     uint8_t shown_length = 0;
 };

@@ -31,6 +31,14 @@ QString hex_id(bool present, quint16 id)
     return present ? QStringLiteral("%1").arg(id, 4, 16, QLatin1Char('0')) : QString();
 }
 
+// "a MRL-QDC-431", or "an unknown device (0x0123)" for one the models table lacks.
+QString a_device(uint16_t device_id)
+{
+    return models::known(device_id)
+        ? QStringLiteral("a ") + status_texts::model(device_id)
+        : QStringLiteral("an unknown device (0x%1)").arg(device_id, 4, 16, QLatin1Char('0'));
+}
+
 // The opened link and the first good status frame, or why there is none.
 struct Answer
 {
@@ -38,53 +46,54 @@ struct Answer
     status::Values values;
 };
 
-Answer first_status(Box_link& link, const Command_options& options)
+// With `settings`, only a frame that carries them will do: they are compared, saved or sent
+// back. The frame is judged as it comes, since frames read with it may follow before the wait ends.
+Answer first_status(Box_link& link, const Command_options& options, bool settings = true)
 {
     Answer answer;
     answer.failure = link.open(options.port);
     if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
             answer.values = v;
-            return true;
+            return !settings || link.carries_settings();
         }))
         answer.failure = link.no_status(options.timeout_ms);
     return answer;
 }
 
 // Sends `frame` and waits for the acknowledgement, then for a status frame that `done`
-// accepts; the last good frame is left in `last`.
+// accepts; any good frame acknowledges, but only one that carries the settings is judged, and
+// the last such is left in `last`.
 std::optional<Failure> exchange(Box_link& link, const QByteArray& frame, status::Values& last,
                                 const std::function<bool(const status::Values&)>& done)
 {
     link.send(frame);
+    bool kept = false; // the last frame read carried the settings
     const auto keep = [&](const status::Values& v) {
-        last = v;
-        return true;
+        kept = link.carries_settings();
+        if (kept)
+            last = v;
+        return kept;
     };
     if (!link.wait_for(answer_ms, [&](const status::Values& v) {
-            return keep(v) && link.answers_send() && (v.flags & status::flag::ack);
+            keep(v);
+            return link.answers_send() && (v.flags & status::flag::ack);
         }))
         return Failure{exit_status::not_acknowledged,
                        QStringLiteral("%1: the box did not acknowledge the settings frame in %2 s")
                            .arg(link.port_name())
                            .arg(answer_ms / 1000)};
-    if (done(last) || link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && done(v); }))
+    if ((kept && done(last)) || link.wait_for(answer_ms, [&](const status::Values& v) { return keep(v) && done(v); }))
         return std::nullopt;
     return Failure{exit_status::not_applied, QString()};
 }
 
-// Puts the checked file's settings on the box on `port`; prints a line when they are there.
-std::optional<Failure> apply_to(const QString& port, const settings_file::Contents& contents,
+// Puts the checked file's settings on the box `link` reaches, whose model `answer` showed to be the
+// file's; prints a line when they are there.
+std::optional<Failure> apply_to(Box_link& link, Answer& answer, const settings_file::Contents& contents,
                                 const Command_options& options)
 {
-    Command_options one = options;
-    one.port = port;
-    Box_link link(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
-    Answer answer = first_status(link, one);
-    if (answer.failure)
-        return answer.failure;
-    const QString wrong = settings_file::model_fault(contents, options.file, answer.values.device_id, link.port_name());
-    if (!wrong.isEmpty())
-        return Failure{exit_status::bad_file, wrong};
+    if (link.last_whole().device_id == answer.values.device_id) // the box's settings now, for those left to it
+        answer.values = link.last_whole();
     const Settings_values values = settings_file::with_box(contents, answer.values.settings);
     for (const Setting_name* setting : contents.not_in_file)
         print_line(QStringLiteral("%1: %2: not in %3, left as the box has it")
@@ -130,7 +139,7 @@ int list_ports(const Command_options& options)
         };
         array.append(object);
         lines << port.portName();
-        for (auto it = std::next(object.begin()); it != object.end(); ++it)
+        for (auto it = object.begin(); it != object.end(); ++it)
             if (!it.value().toString().isEmpty() && it.key() != QLatin1String("name"))
                 lines << QStringLiteral("  %1: %2").arg(it.key(), it.value().toString());
     }
@@ -145,7 +154,7 @@ int list_ports(const Command_options& options)
 int show_status(const Command_options& options)
 {
     Box_link link(Box_link::Mode::listen);
-    const Answer answer = first_status(link, options);
+    const Answer answer = first_status(link, options, false);
     if (answer.failure)
         return fail(*answer.failure);
     const Status_view view = status_view(answer.values);
@@ -170,10 +179,9 @@ int save_settings(const Command_options& options)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;
     if (!models::known(model))
-        return fail({exit_status::bad_file,
-                     QStringLiteral("%1: the box is an unknown device (0x%2); it has no settings to save")
-                         .arg(link.port_name())
-                         .arg(model, 4, 16, QLatin1Char('0'))});
+        return fail(
+            {exit_status::bad_file,
+             QStringLiteral("%1: the box is %2; it has no settings to save").arg(link.port_name(), a_device(model))});
     QSaveFile file(options.file);
     if (!file.open(QIODevice::WriteOnly) || file.write(settings_file::write(answer.values)) < 0 || !file.commit())
         return fail(
@@ -188,9 +196,26 @@ int apply_settings(const Command_options& options)
     const settings_file::Contents contents = settings_file::load(options.file);
     if (!contents.faults.isEmpty())
         return fail({exit_status::bad_file, contents.faults.join('\n')});
+    // Every box answers and shows its model before a byte goes to any.
+    const QStringList ports = options.ports.isEmpty() ? QStringList{options.port} : options.ports;
+    std::vector<std::pair<std::unique_ptr<Box_link>, Answer>> boxes;
+    QStringList wrong;
+    for (const QString& port : ports) {
+        Command_options one = options;
+        one.port = port;
+        auto link = std::make_unique<Box_link>(options.dry_run ? Box_link::Mode::listen : Box_link::Mode::talk);
+        Answer answer = first_status(*link, one);
+        if (!answer.failure)
+            wrong << settings_file::model_fault(contents, options.file, answer.values.device_id, link->port_name());
+        boxes.emplace_back(std::move(link), std::move(answer));
+    }
+    wrong.removeAll(QString());
+    if (!wrong.isEmpty())
+        return fail({exit_status::bad_file, wrong.join('\n')});
     int worst = exit_status::done;
-    for (const QString& port : options.ports.isEmpty() ? QStringList{options.port} : options.ports)
-        if (const std::optional<Failure> failure = apply_to(port, contents, options))
+    for (auto& [link, answer] : boxes)
+        if (const std::optional<Failure> failure =
+                answer.failure ? answer.failure : apply_to(*link, answer, contents, options))
             worst = std::max(worst, fail(*failure));
     return worst;
 }
@@ -241,20 +266,14 @@ int check_settings(const Command_options& options)
 int reset_errors(const Command_options& options)
 {
     Box_link link(Box_link::Mode::talk);
-    Answer answer{link.open(options.port), {}};
-    // Settings are sent back as the box reports them, so only from a frame of the full length,
-    // judged as it comes: frames read with it may follow before the wait ends.
-    if (!answer.failure && !link.wait_for(options.timeout_ms, [&](const status::Values& v) {
-            return (answer.values = v, link.full_length());
-        }))
-        answer.failure = link.no_status(options.timeout_ms);
+    Answer answer = first_status(link, options);
     if (answer.failure)
         return fail(*answer.failure);
     const uint16_t model = answer.values.device_id;
     if (models::of(model).settings != models::Settings_layout::all_settings)
         return fail({exit_status::not_applied,
-                     QStringLiteral("%1: the box is a %2, which keeps no CRC error count")
-                         .arg(link.port_name(), status_texts::model(model))});
+                     QStringLiteral("%1: the box is %2, which keeps no CRC error count")
+                         .arg(link.port_name(), a_device(model))});
     Settings_values values = answer.values.settings; // the box's own, so that only the count changes
     values.crc_errors_reset = 1;
     std::optional<Failure> failure =

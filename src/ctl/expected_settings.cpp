@@ -21,8 +21,8 @@ Expected_settings::Expected_settings(Metric_families& families, Box_watch& watch
     , error(families.expected_error)
     , differs_family(families.setting_differs)
 {
-    connect(&watch.link, &Box_link::status_frame, this, [this](const status::Values& values, bool changed) {
-        if (changed || !last) {
+    connect(&watch.link, &Box_link::status_frame, this, [this, &watch](const status::Values& values, bool changed) {
+        if (watch.link.carries_settings() && (changed || !last)) {
             last = values;
             compare();
         }
@@ -54,9 +54,9 @@ void Expected_settings::compare()
         differs.clear();
         return;
     }
+    const Settings_values file = settings_file::with_box(contents, last->settings);
     std::map<QString, settings_file::Difference> now;
-    for (settings_file::Difference& d :
-         settings_file::differences(last->device_id, settings_file::with_box(contents, last->settings), last->settings))
+    for (settings_file::Difference& d : settings_file::differences(last->device_id, file, last->settings))
         now.emplace(d.setting, std::move(d));
     const auto tell = [this](const settings_file::Difference& d, bool differ) {
         emit event(QStringLiteral("drift"),
@@ -67,20 +67,16 @@ void Expected_settings::compare()
                     {QStringLiteral("box"), d.box},
                     {QStringLiteral("differs"), differ}});
     };
-    for (auto it = differs.begin(); it != differs.end();) {
-        if (now.count(it->first)) {
-            ++it;
-            continue;
+    // Over: each in the words of the file and the box now, which the file may have come to match.
+    for (const Setting_name& setting : setting_names(last->device_id))
+        if (differs.count(setting.name()) && !now.count(setting.name())) {
+            tell({setting.name(), setting.text(file), setting.text(last->settings)}, false);
+            differs.erase(setting.name());
         }
-        const QString file_text = it->second.difference.file;
-        tell({it->first, file_text, file_text}, false);
-        it = differs.erase(it);
-    }
     for (const auto& [name, d] : now) {
         if (differs.count(name))
             continue;
         Drift& drift = differs[name];
-        drift.difference = d;
         drift.series = std::make_unique<Series<prometheus::Gauge>>(differs_family);
         prometheus::Labels labels = box;
         labels.emplace("setting", name.toStdString());

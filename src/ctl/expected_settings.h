@@ -38,7 +38,6 @@ private:
 
     struct Drift
     {
-        settings_file::Difference difference;
         std::unique_ptr<Series<prometheus::Gauge>> series;
     };
 

@@ -46,8 +46,11 @@ int monitor(const Command_options& options)
         QObject::connect(&watch, &Box_watch::reopened, [port, &watch] {
             complain(QStringLiteral("%1: port open again as %2").arg(port, watch.link.port_name()));
         });
-        if (const std::optional<Failure> failure = watch.start(port))
+        if (const std::optional<Failure> failure = watch.start(port)) {
+            // A service waits out a port held elsewhere, as it waits for one not plugged in yet.
+            watch.link.line.keep_looking();
             complain(failure->message + QStringLiteral("; it reads as down and is tried again every second"));
+        }
         boxes.back()->metrics = std::make_unique<Box_metrics>(families, watch, port);
         for (const QString& pair : options.expect)
             if (pair.section('=', 0, 0) == port) {

@@ -7,9 +7,15 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace settings_file {
 
@@ -31,6 +37,33 @@ QString json_text(const QJsonValue& value)
 QString quoted(const QStringList& texts)
 {
     return '"' + texts.join(QStringLiteral("\", \"")) + '"';
+}
+
+// The file's bytes, or why they cannot be read. Only a regular file is read, and no more of it
+// than max_size: a FIFO or a device named by mistake would hold the caller up, or never end.
+QString read_regular(const QString& path, QByteArray& bytes)
+{
+    const QString irregular = QStringLiteral("not a regular file");
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile()) // a device is not even opened
+        return irregular;
+    // Without blocking, in case it was replaced since.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return qt_error_string(errno);
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return irregular;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return file.errorString();
+    }
+    bytes = file.read(max_size + 1);
+    if (bytes.size() > max_size)
+        return QStringLiteral("larger than %1 KiB").arg(max_size / 1024);
+    return QString();
 }
 
 // Which Group A and Group B setting: the two may never name the same group.
@@ -122,13 +155,14 @@ Contents read(const QByteArray& bytes, Setting_table table, int program_version)
 
 Contents load(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray bytes;
+    const QString unreadable = read_regular(path, bytes);
+    if (!unreadable.isEmpty()) {
         Contents unread;
-        unread.faults << QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        unread.faults << QStringLiteral("cannot read %1: %2").arg(path, unreadable);
         return unread;
     }
-    Contents contents = read(file.readAll());
+    Contents contents = read(bytes);
     for (QString& fault : contents.faults)
         fault.prepend(path + QStringLiteral(": "));
     return contents;

@@ -42,7 +42,11 @@ Settings_values with_box(const Contents& contents, const Settings_values& box);
 // As a program that writes `program_version` with the settings of `table` reads the file: this
 // program by default; another table tries a later version's setting on older files.
 Contents read(const QByteArray& bytes, Setting_table table = setting_names, int program_version = format_version);
-// The file at `path`, read and checked; each fault names the file.
+// A settings file is a few hundred bytes; a larger one is refused.
+constexpr int max_size = 64 * 1024;
+
+// The file at `path`, read and checked; each fault names the file. Only a regular file of at
+// most max_size bytes is read.
 Contents load(const QString& path);
 
 // Why the file at `path` does not fit a box of model `device_id`; empty when it does.

@@ -40,17 +40,22 @@ bool Box_line::open(const QString& requested)
     const auto ports = QSerialPortInfo::availablePorts();
     identity = Port_identity();
     identity.name = requested;
-    where = is_path(requested) ? requested : QStringLiteral("/dev/") + requested;
+    // A name the system does not list is left to Qt Serial Port to resolve; a relative path
+    // is taken from here, where Qt would look for it under /dev.
+    where = is_path(requested) ? QFileInfo(requested).absoluteFilePath() : requested;
     listed = !is_path(requested);
+    bool present = is_path(requested) && QFileInfo::exists(requested);
     for (const QSerialPortInfo& info : ports)
         if (info.portName() == requested || info.systemLocation() == requested) {
             identity = identity_of(info, ports);
             where = info.systemLocation();
-            listed = true;
+            listed = present = true;
         }
     if (open_at(where))
         return true;
-    looking = true;
+    // Only an adapter that is not there yet is waited for; one that is there and cannot be
+    // opened stays closed.
+    looking = !present;
     return false;
 }
 
@@ -92,7 +97,7 @@ bool Box_line::look_again()
         const Found_port found = find_port(identity, ports);
         if (found.port.isNull()) {
             if (found.why_none != said_undecided && !found.why_none.isEmpty())
-                emit undecided(found.why_none);
+                emit undecided(found.why_none + QStringLiteral("; none is opened"));
             said_undecided = found.why_none;
             return false;
         }

@@ -11,8 +11,8 @@
 #include <QSerialPort>
 #include <QTimer>
 
-// Opens the port it is given and, once the port was lost or could not be opened, looks for
-// the same adapter again at each look_again(): a path (a /dev/serial/by-id or by-path link,
+// Opens the port it is given and, once the port was lost or was not there to be opened, looks
+// for the same adapter again at each look_again(): a path (a /dev/serial/by-id or by-path link,
 // a udev alias, a pseudo-terminal) by that path, resolved again; a listed name by the
 // adapter's identity (Port_identity), under whatever name it has then. Never another
 // adapter: when two could be it, neither is opened and undecided() says why.
@@ -32,8 +32,13 @@ public:
     ~Box_line() override;
 
     // Opens the port `requested` names: a listed name ("ttyUSB0") or any path. When it cannot
-    // be opened, error_string() says why and the line looks for it from then on.
+    // be opened, error_string() says why; the line looks for it from then on only when the
+    // port is not there yet (not listed, no such path), or after keep_looking().
     bool open(const QString& requested);
+
+    // After a failed open of a port that is there: looks for it all the same.
+    void keep_looking() { looking = !port.isOpen(); }
+
     // Closes the port; it is not looked for again.
     void close();
     // While looking: opens the adapter if it is there; true once the port is open.

@@ -13,8 +13,14 @@ const QString socket_mark = QStringLiteral(" @ ");
 
 bool Port_identity::matches(const Port_identity& other) const
 {
-    const bool same_usb =
-        serial_number == other.serial_number && vendor_id == other.vendor_id && product_id == other.product_id;
+    // A name given before the port was listed, or a port that tells nothing more of itself:
+    // whatever adapter the system lists under that name is the one meant.
+    if (!has_serial_number() && socket.isEmpty() && vendor_id == 0 && product_id == 0)
+        return name == other.name;
+    // A stored identity that is a socket alone carries no ids (text() writes none).
+    const bool same_ids =
+        (vendor_id == 0 && product_id == 0) || (vendor_id == other.vendor_id && product_id == other.product_id);
+    const bool same_usb = serial_number == other.serial_number && same_ids;
     if (!socket.isEmpty())
         return socket == other.socket && same_usb;
     if (has_serial_number() || other.has_serial_number())
@@ -100,7 +106,7 @@ Found_port find_port(const Port_identity& identity, const QList<QSerialPortInfo>
     if (candidates.isEmpty())
         return {};
     return {QSerialPortInfo(),
-            QStringLiteral("%1 adapters could be %2 (%3) and nothing tells them apart; none is opened")
+            QStringLiteral("%1 adapters could be %2 (%3) and nothing tells them apart")
                 .arg(candidates.size())
                 .arg(identity.text(), names.join(QStringLiteral(", ")))};
 }

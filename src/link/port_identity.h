@@ -21,7 +21,8 @@ struct Port_identity
     bool has_serial_number() const { return !serial_number.isEmpty(); }
 
     // Could be the same adapter: the same socket (and serial number, when it has one), else
-    // the same serial number, vendor and product id, else the same name.
+    // the same serial number, vendor and product id, else the same name. An identity that is
+    // a name alone matches whatever the system lists under that name.
     bool matches(const Port_identity& other) const;
 
     // One line for a settings store, "0403:6001:A10KDF2E" or the name, followed by
@@ -42,7 +43,7 @@ QString udev_link(const QString& dir, const QSerialPortInfo& port);
 struct Found_port
 {
     QSerialPortInfo port; // null when none is, or when more than one could be
-    QString why_none;     // empty when one was found or none is listed
+    QString why_none;     // empty when one was found or none is listed; else which could be it
 };
 
 Found_port find_port(const Port_identity& identity,

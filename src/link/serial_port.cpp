@@ -16,7 +16,7 @@ constexpr int max_waiting_frames = 8;
 Serial_port::Serial_port(Video* video)
     : QObject(nullptr)
 {
-    connect(&line, &Box_line::received, this, &Serial_port::signal_serial_port_read);
+    connect(&line, &Box_line::received, this, &Serial_port::serial_read);
     connect(&line, &Box_line::lost, this,
             [](const QString& reason) { qCDebug(lc_link) << "serial port lost:" << reason; });
     connect(&line, &Box_line::back, this, [this](const QString& old_name, const QString& new_name) {
@@ -79,6 +79,12 @@ void Serial_port::send_next_packet()
     const QByteArray frame = tx_queue.takeFirst();
     line.write(frame);
     ack_timer.start(ack_timeout_ms);
+}
+
+// Box_line has read everything available; handed on as one chunk.
+void Serial_port::serial_read(const QByteArray& data)
+{
+    emit signal_serial_port_read(data);
 }
 
 void Serial_port::ack_recieved_and_send_new_msg()

@@ -37,6 +37,7 @@ signals:
     void port_renamed(const QString& old_name, const QString& new_name);
 
 private slots:
+    void serial_read(const QByteArray& data);
     void ack_recieved_and_send_new_msg();
     void serial_port_timeout();
 

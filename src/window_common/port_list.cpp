@@ -42,8 +42,9 @@ int start_index(const QComboBox* combo, const QString& extra_port, int stored_in
     if (adapter.has_serial_number() || !adapter.socket.isEmpty()) {
         const Found_port found = find_port(adapter);
         if (!found.why_none.isEmpty()) {
-            qCDebug(lc_link).noquote() << found.why_none;
-            return -1;
+            qCDebug(lc_link).noquote() << found.why_none
+                    + QStringLiteral("; the stored entry %1 is taken").arg(stored_index);
+            return stored_index;
         }
         const int entry = combo->findText(found.port.portName());
         if (entry >= 0)

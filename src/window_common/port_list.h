@@ -17,8 +17,9 @@ void fill_port_names(QComboBox* combo, const QString& extra_port);
 void fill_baud_rates(QComboBox* combo);
 
 // The entry to select at start: the command line's port when one was given (the last
-// entry), else the listed port of the stored adapter when it has a serial number (its name
-// and index may have changed), else the stored index.
+// entry), else the listed port of the stored adapter when it has a serial number or a socket
+// (its name and index may have changed), else the stored index; also when twins could each
+// be the stored adapter, which the log then says.
 int start_index(const QComboBox* combo, const QString& extra_port, int stored_index, const QString& stored_adapter);
 
 // The adapter behind the port the list shows, as the store keeps it.
