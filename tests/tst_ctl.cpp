@@ -254,6 +254,9 @@ private slots:
         QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
         QTest::newRow("check, a short frame first") << "check FILE" << none << 0 << "SHORT";
+        QTest::newRow("check, a short frame alone")
+            << "check FILE --timeout 1" << none << 3 << "ALONE:, 1 good frames too short to carry the settings";
+        QTest::newRow("status, a short frame alone") << "status --timeout 1" << none << 0 << "ALONE:Port: ";
         QTest::newRow("two settings differ") << "check FILE"
                                              << "1/2 Mute\": \"on\"=1/2 Mute\": \"off\"" << 9
                                              << "\n  Group A / 1/2 Mute: off in the file, on on the box\n"
@@ -338,16 +341,20 @@ private slots:
             cfmakeraw(&raw);
             tcsetattr(player->pty.slave(), TCSANOW, &raw);
         }
-        // Waiting on the line: a frame too short to take settings from, one longer than its layout (the box
-        // then waits for the program), or the start of one acknowledging before the program sends, its end after.
+        // Waiting on the line: a frame too short to take settings from (alone, or before full ones), one longer than
+        // its layout (the box then waits for the program), or the start of one acknowledging before the program sends,
+        // its end after.
         QByteArray payload = status::encode(box.status), early = payload;
         early[status::common::flags] = static_cast<char>(payload[status::common::flags] | status::flag::ack);
         early = frame::build_status_frame(early);
         const bool debug = message == "DEBUG";
         if (status == 3 || debug)
             box.send(broken_frame);
+        const QByteArray short_frame = frame::build_status_frame(payload.left(status::m430::bank_routing));
         if (message == "SHORT")
-            box.send(frame::build_status_frame(payload.left(status::m430::bank_routing))), message.clear();
+            box.send(short_frame), message.clear();
+        if (message.startsWith("ALONE:")) // and nothing after it
+            box.send(short_frame), box.answer = Answer::silent, message = message.mid(6);
         if (message == "LONG")
             box.rest = frame::build_status_frame(payload + "\x5a\x5a"), box.send(box.rest), message.clear();
         if (message == "EARLY ACK")
