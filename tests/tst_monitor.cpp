@@ -96,6 +96,8 @@ class Tst_monitor : public QObject
         return result.isEmpty() ? QStringLiteral("none") : result[0]["value"][1].toString();
     }
 
+    static QString label(const Box_player& box) { return "port=\"" + box.pty.slave_path() + '"'; }
+
     QString link_up(const Box_player& box)
     {
         return query(QStringLiteral("tavolink_link_up{port=\"%1\"}").arg(box.pty.slave_path()));
@@ -220,17 +222,16 @@ private slots:
 
     void metrics_serve_each_models_numbers_data()
     {
-        QTest::addColumn<int>("flags");          // the 431's: its input, and its channels' code
-        QTest::addColumn<int>("frequency");      // the 431's sampling code
-        QTest::addColumn<QStringList>("served"); // $431 the 431's port label, $held the held 430's
-        const QString hertz = "tavolink_hdmi_audio_sample_rate_hertz{$431} ",
-                      channels = "tavolink_hdmi_audio_channels{$431} ";
-        const auto group = [](int n, int present) {
-            return QStringLiteral("tavolink_sdi_audio_group_present{group=\"%1\",$held} %2").arg(n).arg(present);
-        };
+        QTest::addColumn<int>("flags");     // the 431's: its input, and its channels' code
+        QTest::addColumn<int>("frequency"); // the 431's sampling code
+        QTest::addColumn<QStringList>("served");
+        const QString hertz = "tavolink_hdmi_audio_sample_rate_hertz{" + label(box_431) + "} ",
+                      channels = "tavolink_hdmi_audio_channels{" + label(box_431) + "} ", held = label(box_held) + "} ",
+                      group = "tavolink_sdi_audio_group_present{group=\"%1\"," + held;
         QTest::newRow("44.1 kHz, 8 channels; the 430's count and groups")
-            << 0x0F << 2 << QStringList{hertz + "44100", channels + "8", "tavolink_sdi_crc_errors{$held} 65535",
-                                        group(1, 1),     group(2, 0),    group(8, 1)};
+            << 0x0F << 2
+            << QStringList{hertz + "44100", channels + "8", "tavolink_sdi_crc_errors{" + held + "65535",
+                           group.arg(1) + '1', group.arg(2) + '0'};
         QTest::newRow("an unknown sampling code") << 0x01 << 8 << QStringList{hertz + "0", channels + "0"};
         QTest::newRow("no HDMI input") << 0x0E << 3 << QStringList{hertz + "0", channels + "0"};
     }
@@ -243,10 +244,7 @@ private slots:
         QFETCH(QStringList, served);
         box_431.status.flags = static_cast<uint8_t>(flags);
         box_431.status.hdmi.audio_freq = static_cast<uint8_t>(frequency);
-        box_held.status.crc_err_count = 65535;
-        box_held.status.audio_groups = 0x81;
-        const auto label = [](const Box_player& box) { return "port=\"" + box.pty.slave_path() + '"'; };
-        served.replaceInStrings("$431", label(box_431)).replaceInStrings("$held", label(box_held));
+        box_held.status.crc_err_count = 65535, box_held.status.audio_groups = 0x01;
         for (const QString& line : served)
             QTRY_VERIFY2_WITH_TIMEOUT(metrics().body.contains(('\n' + line + '\n').toUtf8()), qPrintable(line), 10000);
         const QString body = metrics().body;
@@ -258,29 +256,26 @@ private slots:
     void the_dashboard_shows_each_box_data()
     {
         QTest::addColumn<QString>("expression");
-        QTest::addColumn<QString>("ports"); // the port variable's query
         QFile file(TAVOLINK_DASHBOARD);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonDocument dashboard = QJsonDocument::fromJson(file.readAll());
+        QString ports = dashboard["templating"]["list"][1]["query"]["query"].toString(); // label_values(metric, port)
+        QTest::newRow("the port variable")
+            << QStringLiteral("count(%1{port=~\"$port\"}) == count(%1) == 4")
+                   .arg(ports.remove(QRegularExpression(R"(^label_values\(|, *port\)$)")));
         for (const QJsonValue panel : dashboard["panels"].toArray())
             for (const QJsonValue target : panel["targets"].toArray())
-                QTest::newRow(qPrintable(panel["title"].toString()))
-                    << target["expr"].toString() << dashboard["templating"]["list"][1]["query"]["query"].toString();
+                QTest::newRow(qPrintable(panel["title"].toString())) << target["expr"].toString();
     }
 
-    // The port variable lists every port and no other; each panel's query, given them all,
-    // returns series (rates after their second scrape).
+    // Given the four ports, the port variable lists them all and no other, and each panel's
+    // query returns series (rates after their second scrape).
     void the_dashboard_shows_each_box()
     {
         QFETCH(QString, expression);
-        QFETCH(QString, ports);
         box_430.status.settings.mute = 0; // a setting that differs from the file
-        const QString boxes =
-            QStringList{box_430.pty.slave_path(), box_431.pty.slave_path(), box_held.pty.slave_path(), absent}.join(
-                '|');
-        const QString metric = ports.remove(QRegularExpression(R"(^label_values\(|, *port\)$)"));
-        QCOMPARE(query(QStringLiteral("count(%1{port=~\"%2\"}) == count(%1)").arg(metric, boxes)), "4");
-        expression.replace("$port", boxes).replace("$__rate_interval", "10s");
+        const QStringList ports{box_430.pty.slave_path(), box_431.pty.slave_path(), box_held.pty.slave_path(), absent};
+        expression.replace("$port", ports.join('|')).replace("$__rate_interval", "10s");
         QTRY_VERIFY2_WITH_TIMEOUT(query(expression) != "none", qPrintable(expression), 20000);
     }
 
