@@ -427,13 +427,13 @@ BLIND_LINE_AND_CTL_MUTANTS = [
     ("blind-ctl: --expect with a file for the other model is not reported (model compared with the file's own)",
      [("src/ctl/expected_settings.cpp", r"model_fault\(contents, path, last->device_id, port\)", r"model_fault(contents, path, contents.device_id, port)")]),
 
-    # ---------------- src/ctl/metrics_server.cpp (2) + metrics_server.h (1) ----------------
+    # ---------------- src/monitor/metrics_server.cpp (2) + metrics_server.h (1) ----------------
     ("blind-ctl: the Allow: GET header goes on 404 answers instead of 405 answers",
-     [("src/ctl/metrics_server.cpp", r"if \(status == MHD_HTTP_METHOD_NOT_ALLOWED\)", r"if (status == MHD_HTTP_NOT_FOUND)")]),
+     [("src/monitor/metrics_server.cpp", r"if \(status == MHD_HTTP_METHOD_NOT_ALLOWED\)", r"if (status == MHD_HTTP_NOT_FOUND)")]),
     ("blind-ctl: answered requests are never counted off: after 32 requests every scrape gets 503",
-     [("src/ctl/metrics_server.cpp", r"if \(\*request\)\n        --static_cast", "if (!*request)\n        --static_cast")]),
+     [("src/monitor/metrics_server.cpp", r"if \(\*request\)\n        --static_cast", "if (!*request)\n        --static_cast")]),
     ("blind-ctl: idle connections are closed after 50 s instead of 5 s",
-     [("src/ctl/metrics_server.h", r"idle_seconds = 5;", r"idle_seconds = 50;")]),
+     [("src/monitor/metrics_server.h", r"idle_seconds = 5;", r"idle_seconds = 50;")]),
 
     # ---------------- src/ctl/monitor.cpp (1) ----------------
     ("blind-ctl: monitor that cannot listen exits 4 instead of 8",
@@ -556,7 +556,7 @@ BLIND_RUNS_LOGS_MUTANTS = [
        r'Q_LOGGING_CATEGORY\(lc_ctl_line, "tavolinkctl\.line", QtInfoMsg\)',
        r'Q_LOGGING_CATEGORY(lc_ctl_line, "tavolinkctl.line", QtDebugMsg)')]),
     ("blind-runs-logs: monitor's request lines come out under tavolinkctl.line, and tavolinkctl.http.debug=true shows nothing",
-     [("src/ctl/metrics_server.cpp",
+     [("src/monitor/metrics_server.cpp",
        r'qCDebug\(lc_ctl_http\)',
        r'qCDebug(lc_ctl_line)')]),
     ("blind-runs-logs: every status frame is logged as one that shows something new, even when nothing changed",

@@ -484,9 +484,9 @@ private slots:
         QCOMPARE(ports.out.trimmed(),
                  QString(R"([{"by_id":"%2","description":"FT232R USB UART","location":"/dev/ttyUSB0",)"
                          R"("manufacturer":"FTDI","name":"ttyUSB0","product_id":"6001","serial_number":"%1",)"
-                         R"("vendor_id":"0403"},{"by_id":"","description":"USB-Serial Controller",)"
+                         R"("shared":false,"vendor_id":"0403"},{"by_id":"","description":"USB-Serial Controller",)"
                          R"("location":"/dev/ttyUSB1","manufacturer":"Prolific","name":"ttyUSB1",)"
-                         R"("product_id":"2303","serial_number":"","vendor_id":"067b"}])")
+                         R"("product_id":"2303","serial_number":"","shared":false,"vendor_id":"067b"}])")
                      .arg(serial_number, serial_number.isEmpty() ? QString() : by_id));
         QCOMPARE(text.out.contains("\n  by_id: " + by_id + '\n'), !serial_number.isEmpty());
         QCOMPARE(QList<int>({ports.status, text.status, several.exitCode()}), QList<int>({0, 0, 2}));

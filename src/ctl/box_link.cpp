@@ -41,8 +41,8 @@ QString lock_holder(const QString& location)
 
 } // namespace
 
-Box_link::Box_link(Mode mode)
-    : line(mode, read_ms)
+Box_link::Box_link(Mode mode, Box_line::Way way)
+    : line(mode, read_ms, way)
 {
     connect(&line, &Box_line::received, this, &Box_link::read);
     connect(&line, &Box_line::lost, this, &Box_link::port_lost);
@@ -67,15 +67,19 @@ std::optional<Failure> Box_link::open(const QString& requested)
                        QStringLiteral("the system lists %1 serial ports (%2); choose one with --port")
                            .arg(ports.size())
                            .arg(names.join(QStringLiteral(", ")))};
-    if (line.open(requested.isEmpty() ? ports.first().portName() : requested)) {
+    const bool opened = line.open(requested.isEmpty() ? ports.first().portName() : requested);
+    if (line.through_share())
+        qCDebug(lc_ctl_line).noquote() << "port through the monitor:" << line.shared_as();
+    else if (opened)
         qCDebug(lc_ctl_line).noquote() << "port opened:" << port_name() << "at" << line.location();
+    if (opened)
         return std::nullopt;
-    }
     QString reason = line.error_string();
-    const QString holder = lock_holder(line.location());
+    // Through the share, the monitor holds the lock, and the reason is its own.
+    const QString holder = line.through_share() ? QString() : lock_holder(line.location());
     if (!holder.isEmpty())
         reason += QStringLiteral("; %1 holds it").arg(holder);
-    else if (line.error() == QSerialPort::PermissionError)
+    else if (!line.through_share() && line.error() == QSerialPort::PermissionError)
         reason += QStringLiteral("; another program may hold it, or you may lack the right to it");
     return Failure{exit_status::port, QStringLiteral("cannot open %1: %2").arg(port_name(), reason)};
 }

@@ -21,7 +21,8 @@ public:
     // Read only: nothing can be written, whatever happens.
     using Mode = Box_line::Mode;
 
-    explicit Box_link(Mode mode);
+    // Through a running monitor's share where one shares the port, unless `way` says otherwise.
+    explicit Box_link(Mode mode, Box_line::Way way = Box_line::Way::any);
 
     // Opens the port `requested` names (a listed name such as "ttyUSB0", or any path), or
     // without a name the one port the system lists. When it cannot be opened, reopen()

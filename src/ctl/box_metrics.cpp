@@ -70,9 +70,14 @@ Metric_families::Metric_families(prometheus::Registry& registry)
                             "Boxes under --expect: 1 for each setting that differs from the file now."))
     , expected_error(gauge(registry, "tavolink_expected_settings_error",
                            "Boxes under --expect: 1 while the file cannot be read or does not fit the box's model."))
+    , share_clients(gauge(registry, "tavolink_share_clients", "Clients the box is shared with now."))
     , frames(counter(registry, "tavolink_status_frames_total", "Status frames that passed their check."))
     , frames_failed(counter(registry, "tavolink_frames_failed_total", "Frames that failed their check."))
     , reopens(counter(registry, "tavolink_port_reopens_total", "Times the port was opened again after it was lost."))
+    , share_frames_passed(counter(registry, "tavolink_share_frames_passed_total",
+                                  "Settings frames that clients of the share sent and that were written to the box."))
+    , share_frames_refused(counter(registry, "tavolink_share_frames_refused_total",
+                                   "Clients of the share refused for what they sent: nothing of it reached the box."))
 {}
 
 Box_metrics::Box_metrics(Metric_families& families, Box_watch& watch, const QString& port)

@@ -18,8 +18,9 @@ struct Metric_families
 
     prometheus::Family<prometheus::Gauge>&link_up, &last_frame, &box_info, &input_present, &input_format, &crc_error,
         &crc_errors, &audio_group, &hdmi_channels, &hdmi_sample_rate, &forced_format, &settings_match, &setting_differs,
-        &expected_error;
-    prometheus::Family<prometheus::Counter>&frames, &frames_failed, &reopens;
+        &expected_error, &share_clients;
+    prometheus::Family<prometheus::Counter>&frames, &frames_failed, &reopens, &share_frames_passed,
+        &share_frames_refused;
 };
 
 // A box's own labels: its port as the user named it, and its adapter's serial number where it has one.

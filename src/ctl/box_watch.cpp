@@ -13,7 +13,8 @@ constexpr int second_ms = 1000;
 
 } // namespace
 
-Box_watch::Box_watch()
+Box_watch::Box_watch(Box_link::Mode mode, Box_line::Way way)
+    : link(mode, way)
 {
     silence.setSingleShot(true);
     second.setInterval(second_ms);

@@ -17,7 +17,9 @@ class Box_watch : public QObject
     Q_OBJECT
 
 public:
-    Box_watch();
+    // watch listens through a share where there is one; monitor's own lines go to the port and
+    // talk, to pass on what its share's clients send.
+    explicit Box_watch(Box_link::Mode mode = Box_link::Mode::listen, Box_line::Way way = Box_line::Way::any);
 
     // Opens `port` read-only and starts watching. When it cannot be opened, the box reads
     // down and the port is tried again every second, as after losing it.
@@ -26,7 +28,7 @@ public:
     // The failed-check count since the last event, before the process ends.
     void finish() { tick(); }
 
-    Box_link link{Box_link::Mode::listen};
+    Box_link link;
 
 signals:
     // One event: its name, a text for people, and what the JSON line adds.

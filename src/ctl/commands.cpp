@@ -6,6 +6,7 @@
 #include "output.h"
 #include "port_identity.h"
 #include "settings_file.h"
+#include "share_client.h"
 #include "status_texts.h"
 #include "status_view.h"
 
@@ -136,12 +137,15 @@ int list_ports(const Command_options& options)
             {QStringLiteral("product_id"), hex_id(port.hasProductIdentifier(), port.productIdentifier())},
             {QStringLiteral("serial_number"), port.serialNumber()},
             {QStringLiteral("by_id"), udev_link(QStringLiteral("/dev/serial/by-id"), port)},
+            {QStringLiteral("shared"), Share_client::shares(port.portName())},
         };
         array.append(object);
         lines << port.portName();
         for (auto it = object.begin(); it != object.end(); ++it)
             if (!it.value().toString().isEmpty() && it.key() != QLatin1String("name"))
                 lines << QStringLiteral("  %1: %2").arg(it.key(), it.value().toString());
+        if (object.value(QStringLiteral("shared")).toBool())
+            lines << QStringLiteral("  shared: by a running monitor");
     }
     if (options.json)
         print_json(QJsonDocument(array));

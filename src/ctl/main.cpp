@@ -75,7 +75,7 @@ const std::vector<Command>& commands()
     const QStringList box{"port", "timeout"}, box_json{"port", "timeout", "json"};
     // clang-format off
     static const std::vector<Command> table = {
-        {"ports", {}, "list the serial ports the system lists", list_ports, box_json, false, false},
+        {"ports", {}, "list the serial ports the system lists, marking those a running monitor shares", list_ports, box_json, false, false},
         {"status", {}, "print the first status frame that passes its check, as the window shows it", show_status,
          box_json, false, false},
         {"watch", {}, "print one line per event until SIGINT or SIGTERM; sends nothing", watch, box_json, false,
@@ -87,8 +87,8 @@ const std::vector<Command>& commands()
          check_settings, box_json, false, false},
         {"reset-errors", {}, "clear the model-430 box's CRC error count, as Reset Errors does", reset_errors, box,
          false, false},
-        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM and serve their state on /metrics;\n"
-         "sends nothing", monitor, box_json + QStringList{"listen", "expect"}, true, true},
+        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM, serve their state on /metrics and\n"
+         "share the boxes with other programs; sends only what they send", monitor, box_json + QStringList{"listen", "expect"}, true, true},
     };
     // clang-format on
     return table;

@@ -1,21 +1,30 @@
-// tavolinkctl monitor: a watch per box, their metrics on one HTTP endpoint.
+// tavolinkctl monitor: a watch per box, their metrics on one HTTP endpoint, the boxes shared.
 #include "monitor.h"
 
 #include "box_metrics.h"
+#include "box_share.h"
 #include "box_watch.h"
 #include "expected_settings.h"
 #include "metrics_server.h"
 #include "output.h"
+#include "share_place.h"
+#include "share_server.h"
 
 #include <memory>
 
 namespace {
 
+// The monitor's own lines never go through a share, and write only what its share's clients send.
 struct Box
 {
+    explicit Box(Box_link::Mode mode)
+        : watch(mode, Box_line::Way::port_only)
+    {}
+
     Box_watch watch;
     std::unique_ptr<Box_metrics> metrics;
     std::unique_ptr<Expected_settings> expected;
+    std::unique_ptr<Box_share> share;
 };
 
 } // namespace
@@ -31,9 +40,11 @@ int monitor(const Command_options& options)
         return failure->status;
     }
 
+    const bool sharing = !share_place::served_at().isEmpty();
     std::vector<std::unique_ptr<Box>> boxes;
+    std::vector<Box_share*> shares;
     for (const QString& port : options.ports) {
-        boxes.push_back(std::make_unique<Box>());
+        boxes.push_back(std::make_unique<Box>(sharing ? Box_link::Mode::talk : Box_link::Mode::listen));
         Box_watch& watch = boxes.back()->watch;
         if (options.json)
             QObject::connect(&watch, &Box_watch::event,
@@ -62,7 +73,12 @@ int monitor(const Command_options& options)
                                          print_event(port, name, text, details, true);
                                      });
             }
+        boxes.back()->share = std::make_unique<Box_share>(watch.link, port, families);
+        shares.push_back(boxes.back()->share.get());
     }
+    // Destroyed before the boxes: the socket goes first, so that clients find the ports free.
+    Share_server share(shares);
+    share.listen();
     const int status = run_until_stopped();
     for (const auto& box : boxes)
         box->watch.finish();

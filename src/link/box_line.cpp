@@ -1,5 +1,5 @@
-// The serial line to the box: its settings, reading and writing through Qt Serial Port,
-// losing the adapter and finding the same one again.
+// The line to the box: its settings, reading and writing through Qt Serial Port or a monitor's
+// share, losing the adapter and finding the same one again.
 #include "box_line.h"
 
 #include <QFileInfo>
@@ -17,16 +17,34 @@ bool is_path(const QString& requested)
 
 } // namespace
 
-Box_line::Box_line(Mode mode, int batch_ms)
+Box_line::Box_line(Mode mode, int batch_ms, Way way)
     : mode(mode)
+    , way(way)
+    , batch_ms(batch_ms)
 {
     connect(&port, &QSerialPort::errorOccurred, this, &Box_line::port_error);
     if (batch_ms > 0) {
-        batch.setInterval(batch_ms);
-        connect(&batch, &QTimer::timeout, this, &Box_line::read);
+        clock = Batch_clock::of(batch_ms);
+        connect(clock.get(), &Batch_clock::tick, this, &Box_line::read);
     } else {
         connect(&port, &QSerialPort::readyRead, this, &Box_line::read);
     }
+    // The monitor batches what it shares: its records are handed on as they come.
+    connect(&share, &Share_client::received, this, &Box_line::received);
+    connect(&share, &Share_client::lost, this, [this](const QString& reason) {
+        share_open = false;
+        looking = true;
+        emit lost(reason);
+    });
+    connect(&share, &Share_client::back, this, [this](const QString& name) {
+        share_open = true;
+        looking = false;
+        const QString old_name = identity.name;
+        if (listed && !is_path(name))
+            identity.name = name;
+        emit back(old_name, identity.name);
+    });
+    connect(&share, &Share_client::ended, this, &Box_line::share_ended);
 }
 
 Box_line::~Box_line()
@@ -37,6 +55,8 @@ Box_line::~Box_line()
 bool Box_line::open(const QString& requested)
 {
     close();
+    // The monitor resolves the name in its own working directory: a relative path goes as an absolute one.
+    asked_for = is_path(requested) ? QFileInfo(requested).absoluteFilePath() : requested;
     const auto ports = QSerialPortInfo::availablePorts();
     identity = Port_identity();
     identity.name = requested;
@@ -51,6 +71,8 @@ bool Box_line::open(const QString& requested)
             where = info.systemLocation();
             listed = present = true;
         }
+    if (open_share())
+        return share_open;
     if (open_at(where))
         return true;
     // Only an adapter that is not there yet is waited for; one that is there and cannot be
@@ -63,8 +85,34 @@ void Box_line::close()
 {
     looking = false;
     said_undecided.clear();
-    batch.stop();
+    share.close();
+    shared = share_open = false;
     port.close();
+}
+
+// A port that a monitor shares but has lost, or not found yet, is away: the line looks for it
+// as the monitor does, and the monitor says when it is back.
+bool Box_line::open_share()
+{
+    if (way != Way::any)
+        return false;
+    const Share_client::Answer answer = share.connect_to(asked_for);
+    if (answer == Share_client::Answer::none)
+        return false;
+    shared = true;
+    share_open = answer == Share_client::Answer::accepted;
+    looking = !share_open;
+    return true;
+}
+
+// The monitor stopped, or refused what was sent: the port itself is looked for from now on.
+void Box_line::share_ended(const QString& reason)
+{
+    const bool was_open = share_open;
+    shared = share_open = false;
+    looking = true;
+    if (was_open)
+        emit lost(reason);
 }
 
 bool Box_line::open_at(const QString& location)
@@ -78,10 +126,8 @@ bool Box_line::open_at(const QString& location)
     handed_on = 0;
     if (!port.open(mode == Mode::talk ? QIODevice::ReadWrite : QIODevice::ReadOnly))
         return false;
-    if (batch.interval() > 0) {
+    if (batch_ms > 0)
         port.setReadBufferSize(kept_bytes);
-        batch.start();
-    }
     return true;
 }
 
@@ -89,7 +135,15 @@ bool Box_line::open_at(const QString& location)
 bool Box_line::look_again()
 {
     if (!looking)
-        return port.isOpen();
+        return is_open();
+    if (shared) // the monitor says when its port is back
+        return false;
+    if (open_share()) {
+        if (!share_open)
+            return false;
+        emit back(identity.name, identity.name);
+        return true;
+    }
     QString location = where;
     Port_identity found_as = identity;
     if (listed) {
@@ -122,14 +176,18 @@ bool Box_line::look_again()
 
 void Box_line::write(const QByteArray& bytes)
 {
-    if (mode == Mode::talk && port.isOpen())
+    if (mode != Mode::talk)
+        return;
+    if (shared && share_open)
+        share.write(bytes);
+    else if (!shared && port.isOpen())
         port.write(bytes);
 }
 
 void Box_line::set_baud_rate(int new_rate)
 {
     rate = new_rate;
-    if (port.isOpen())
+    if (!shared && port.isOpen())
         port.setBaudRate(rate);
 }
 
@@ -140,7 +198,9 @@ void Box_line::set_baud_rate(int new_rate)
 // takes what has arrived in one read, and only the batch's timer wakes the line.
 void Box_line::read()
 {
-    if (batch.interval() <= 0) {
+    if (!port.isOpen())
+        return;
+    if (batch_ms <= 0) {
         emit received(port.readAll());
         return;
     }
@@ -165,7 +225,6 @@ void Box_line::port_error(QSerialPort::SerialPortError error)
     const QByteArray last = port.read(port.bytesAvailable()).mid(static_cast<int>(handed_on));
     if (!last.isEmpty())
         emit received(last);
-    batch.stop();
     port.close();
     looking = true;
     emit lost(reason);

@@ -37,6 +37,8 @@ bool Serial_port::open_port(const QString& name, int baud_rate)
 {
     line.set_baud_rate(baud_rate);
     const bool opened = line.open(name);
+    if (line.through_share())
+        qCDebug(lc_link).noquote() << "serial port through the monitor:" << line.shared_as();
     if (!opened)
         qCDebug(lc_link) << name << "Failed to open port:" << line.error_string();
     return opened;

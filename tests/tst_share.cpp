@@ -1,0 +1,430 @@
+// tavolinkctl monitor sharing its box with other processes and with the window: the commands
+// through the share as on the port, two writers at once, what a client may not send, a client
+// that never reads, and the port found again on its own once the monitor stops.
+#include "harness.h"
+#include "share_client.h"
+#include "share_place.h"
+#include "stand_in_ports.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLocalSocket>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTcpServer>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString share_path()
+{
+    return qEnvironmentVariable("XDG_RUNTIME_DIR") + "/tavolink/" + share_place::socket_name;
+}
+
+// A client of the share as another program would write it, from tavolinkctl(1) alone.
+struct Share_peer
+{
+    QLocalSocket socket;
+    QByteArray in;
+    QList<QPair<char, QByteArray>> records;
+
+    QString greet(const QString& port)
+    {
+        socket.connectToServer(share_path());
+        socket.waitForConnected(5000);
+        socket.write(port.toUtf8() + '\n');
+        for (int i = 0; i < 500 && !socket.canReadLine(); ++i)
+            QTest::qWait(10);
+        return QString::fromUtf8(socket.readLine()).trimmed();
+    }
+
+    // The records that have come, all of them since the greeting.
+    const QList<QPair<char, QByteArray>>& read()
+    {
+        in += socket.readAll();
+        while (in.size() >= 3 && in.size() >= 3 + (uint8_t(in[1]) << 8 | uint8_t(in[2]))) {
+            const int size = uint8_t(in[1]) << 8 | uint8_t(in[2]);
+            records.append({in[0], in.mid(3, size)});
+            in.remove(0, 3 + size);
+        }
+        return records;
+    }
+
+    // The good status frames among the box's bytes.
+    QList<QByteArray> frames()
+    {
+        frame::Assembler assembler;
+        QList<QByteArray> out;
+        for (const auto& record : read())
+            for (const char byte : record.second)
+                if (record.first == share_place::record::box_bytes
+                    && assembler.push(uint8_t(byte)) == frame::Assembler::Result::frame_ok)
+                    out << QByteArray(reinterpret_cast<const char*>(assembler.payload()), assembler.payload_length());
+        return out;
+    }
+};
+
+// "VmRSS" or "VmHWM" of process `pid`, in kB.
+qint64 memory_kb(qint64 pid, const char* field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    status.open(QIODevice::ReadOnly);
+    const QByteArray all = status.readAll();
+    return all.mid(all.indexOf(field) + int(strlen(field)) + 1).trimmed().split(' ').first().toLongLong();
+}
+
+} // namespace
+
+class Tst_share : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    Box_player box{status_430()};
+    const status::Values first = status_430();
+    QTimer line;
+    int frames_a_step = 1;
+    QProcess monitor;
+    QByteArray monitor_log;
+    QNetworkAccessManager network;
+    quint16 metrics_port = 0;
+    int scrapes = 0, scraped = 0;
+    const QString same = dir.filePath("same.json"), other = dir.filePath("other.json");
+    const stand_in_ports::Usb_adapter adapter{0x0403, 0x6001, "A10SHARE", "FTDI", "FT232R USB UART", {}};
+
+    void start_monitor(const QString& port = QString())
+    {
+        monitor.start(TAVOLINKCTL_PATH,
+                      {"monitor", "--listen", QStringLiteral("127.0.0.1:%1").arg(metrics_port), "--port",
+                       port.isEmpty() ? box.pty.slave_path() : port});
+        QTRY_VERIFY(Share_client::shares(port.isEmpty() ? box.pty.slave_path() : port));
+    }
+
+    void stop_monitor()
+    {
+        ::kill(pid_t(monitor.processId()), SIGTERM);
+        QTRY_COMPARE_WITH_TIMEOUT(monitor.state(), QProcess::NotRunning, 10000);
+        monitor_log = monitor.readAllStandardError();
+    }
+
+    QByteArray metrics()
+    {
+        std::unique_ptr<QNetworkReply> reply(
+            network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(metrics_port)))));
+        QSignalSpy finished(reply.get(), &QNetworkReply::finished);
+        finished.wait(5000);
+        scraped += reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+        ++scrapes;
+        return reply->readAll();
+    }
+
+    // tavolinkctl on the box's line (exit status, output, errors), /metrics scraped while it runs
+    // when asked.
+    QStringList ctl(QStringList arguments, bool scrape = false, const QString& port = QString())
+    {
+        QProcess run;
+        run.start(TAVOLINKCTL_PATH, arguments << "--port" << (port.isEmpty() ? box.pty.slave_path() : port));
+        while (run.state() != QProcess::NotRunning && !run.waitForFinished(1)) {
+            if (scrape)
+                metrics();
+            QTest::qWait(20);
+        }
+        return {QString::number(run.exitCode()), run.readAllStandardOutput(), run.readAllStandardError()};
+    }
+
+private slots:
+
+    void initTestCase()
+    {
+        network.setProxy(QNetworkProxy::NoProxy);
+        QTcpServer free;
+        free.listen(QHostAddress::LocalHost, 0);
+        metrics_port = free.serverPort();
+        free.close();
+        box.status.crc_err_count = 3;
+        connect(&line, &QTimer::timeout, [this] {
+            for (int i = 0; i < frames_a_step; ++i)
+                box.step();
+        });
+        line.start(5);
+        QCOMPARE(ctl({"save", same})[0], "0");
+        QFile file(same);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QJsonObject saved = QJsonDocument::fromJson(file.readAll()).object(), settings = saved["settings"].toObject();
+        settings["Group A / 1/2 Mute"] = "on";
+        saved["settings"] = settings;
+        QFile changed(other);
+        QVERIFY(changed.open(QIODevice::WriteOnly) && changed.write(QJsonDocument(saved).toJson()) > 0);
+    }
+
+    void cleanup()
+    {
+        if (monitor.state() != QProcess::NotRunning)
+            stop_monitor();
+        box.status = first;
+        box.written.clear();
+        box.answered = 0;
+        tcflush(box.pty.slave(), TCIFLUSH); // what the box said while nobody listened
+    }
+
+    void commands_as_on_the_port_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("status") << QStringList{"status"} << false;
+        QTest::newRow("status --json") << QStringList{"status", "--json"} << false;
+        QTest::newRow("save") << QStringList{"save", dir.filePath("saved.json")} << false;
+        QTest::newRow("check, the same") << QStringList{"check", same} << false;
+        QTest::newRow("check, another") << QStringList{"check", other, "--json"} << false;
+        QTest::newRow("apply --dry-run") << QStringList{"apply", other, "--dry-run"} << false;
+        QTest::newRow("apply") << QStringList{"apply", other} << true;
+        QTest::newRow("reset-errors") << QStringList{"reset-errors"} << true;
+    }
+
+    // The same output, exit status and bytes to the box as on the port itself, while the monitor
+    // holds the port (so nothing else can) and answers every scrape.
+    void commands_as_on_the_port()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, writes);
+        box.status.crc_err_count = 3;
+        const QStringList on_port = ctl(arguments);
+        const QByteArray written = std::exchange(box.written, {});
+        box.answered = 0;
+        box.status = first;
+        box.status.crc_err_count = 3;
+        tcflush(box.pty.slave(), TCIFLUSH);
+        start_monitor();
+        scrapes = scraped = 0;
+        QCOMPARE(ctl(arguments, true), on_port);
+        QCOMPARE(box.written, written);
+        QCOMPARE(written.isEmpty(), !writes);
+        QVERIFY(scrapes > 0 && scraped == scrapes);
+        const QByteArray served = metrics();
+        QVERIFY(served.contains(QStringLiteral("tavolink_share_frames_passed_total{port=\"%1\"} %2")
+                                    .arg(box.pty.slave_path())
+                                    .arg(writes ? 1 : 0)
+                                    .toUtf8()));
+        stop_monitor();
+        QCOMPARE(monitor_log.count(QStringLiteral("settings frame from user %1 process ").arg(getuid()).toUtf8()),
+                 writes ? 1 : 0);
+    }
+
+    void any_name_of_the_port_data()
+    {
+        QTest::addColumn<QString>("monitored");
+        QTest::addColumn<QString>("asked");
+        const QString by_id = stand_in_ports::by_id(adapter);
+        QTest::newRow("listed name, asked by its path") << "ttyUSB0"
+                                                        << "/dev/ttyUSB0";
+        QTest::newRow("listed name, asked by its by-id link") << "ttyUSB0" << by_id;
+        QTest::newRow("by-id link, asked by the listed name") << by_id << "ttyUSB0";
+        QTest::newRow("the device's own path, asked by the listed name") << box.pty.slave_path() << "ttyUSB0";
+    }
+
+    // The share is found by any name that leads to the monitor's port; ports marks it.
+    void any_name_of_the_port()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        QFETCH(QString, monitored);
+        QFETCH(QString, asked);
+        QVERIFY(stand_in_ports::place(0, box.pty.slave_path()) && stand_in_ports::describe(0, adapter));
+        start_monitor(monitored);
+        qputenv("QT_LOGGING_RULES", "tavolinkctl.line.debug=true");
+        const QStringList status = ctl({"status"}, false, asked);
+        qunsetenv("QT_LOGGING_RULES");
+        QCOMPARE(status[0], "0");
+        QVERIFY2(status[2].contains("port through the monitor: " + monitored + " at "), qPrintable(status[2]));
+        QProcess ports;
+        ports.start(TAVOLINKCTL_PATH, {"ports", "--json"});
+        QVERIFY(ports.waitForFinished());
+        QStringList shared;
+        for (const QJsonValue port : QJsonDocument::fromJson(ports.readAllStandardOutput()).array())
+            shared << port["name"].toString() + '=' + (port["shared"].toBool() ? "yes" : "no");
+        QCOMPARE(shared, QStringList({"ttyUSB0=yes", "ttyUSB1=no"}));
+    }
+
+    // Both acknowledged, each frame whole on the box's line, one after the other, each sender logged.
+    void two_applies_at_once()
+    {
+        start_monitor();
+        QProcess a, b;
+        a.start(TAVOLINKCTL_PATH, {"apply", same, "--port", box.pty.slave_path()});
+        b.start(TAVOLINKCTL_PATH, {"apply", other, "--port", box.pty.slave_path()});
+        QVERIFY(a.waitForStarted() && b.waitForStarted());
+        const qint64 pids[] = {a.processId(), b.processId()};
+        QTRY_VERIFY_WITH_TIMEOUT(a.state() == QProcess::NotRunning && b.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(QList<int>({a.exitCode(), b.exitCode()}), QList<int>({0, 0}));
+        QCOMPARE(
+            a.readAllStandardOutput() + b.readAllStandardOutput(),
+            (box.pty.slave_path() + ": " + same + " applied\n" + box.pty.slave_path() + ": " + other + " applied\n")
+                .toUtf8());
+        const QByteArray frame_a = frame::build_settings_frame(first.device_id, first.settings);
+        status::Values muted = first;
+        muted.settings.mute = 1;
+        const QByteArray frame_b = frame::build_settings_frame(first.device_id, muted.settings);
+        QVERIFY2(box.written == frame_a + frame_b || box.written == frame_b + frame_a, box.written.toHex(' '));
+        stop_monitor();
+        for (const qint64 pid : pids)
+            QVERIFY(monitor_log.contains(QStringLiteral("process %1 to the box: ").arg(pid).toUtf8()));
+    }
+
+    // A frame's acknowledgement reaches its sender; every other client gets the same frame
+    // without it, its check sealed again.
+    void an_acknowledgement_goes_to_its_sender()
+    {
+        start_monitor();
+        Share_peer sender, beside;
+        QVERIFY(sender.greet(box.pty.slave_path()).startsWith("accepted\t" + box.pty.slave_path()));
+        QVERIFY(beside.greet(box.pty.slave_path()).startsWith("accepted\t"));
+        QTRY_VERIFY(!sender.frames().isEmpty());
+        sender.socket.write(frame::build_settings_frame(first.device_id, first.settings));
+        const auto acks = [](const QList<QByteArray>& frames) {
+            QList<QByteArray> out;
+            for (const QByteArray& payload : frames)
+                if (payload[status::common::flags] & status::flag::ack)
+                    out << payload;
+            return out;
+        };
+        QTRY_COMPARE(acks(sender.frames()).size(), 1);
+        QTest::qWait(200);
+        QByteArray ack = acks(sender.frames()).first();
+        QCOMPARE(acks(beside.frames()).size(), 0);
+        ack[status::common::flags] = char(ack[status::common::flags] & ~status::flag::ack);
+        QVERIFY(beside.frames().contains(ack));
+    }
+
+    void what_no_box_gets_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("why");
+        QByteArray bad_check = frame::build_settings_frame(first.device_id, first.settings);
+        bad_check[bad_check.size() - 1] = char(bad_check.back() ^ 1);
+        QTest::newRow("garbage") << QByteArray("hello\n") << "bytes that do not begin a settings frame: 68 65";
+        QTest::newRow("bad check") << bad_check << "a frame that fails its check";
+        QTest::newRow("oversized") << QByteArray::fromHex("52502d") + QByteArray(47, 0)
+                                   << "a frame of 50 bytes; the box is a MRL-QDC-430, whose settings frame has 23";
+        QTest::newRow("other model") << frame::build_settings_frame(frame::device_id_431, first.settings)
+                                     << "a frame of 15 bytes";
+    }
+
+    // Refused with why, once in the log, disconnected; the client beside it goes on.
+    void what_no_box_gets()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, why);
+        start_monitor();
+        Share_peer sender, beside;
+        sender.greet(box.pty.slave_path());
+        beside.greet(box.pty.slave_path());
+        QTRY_VERIFY(!sender.frames().isEmpty());
+        sender.socket.write(bytes);
+        QTRY_COMPARE(sender.socket.state(), QLocalSocket::UnconnectedState);
+        QCOMPARE(sender.read().last().first, share_place::record::refused);
+        QVERIFY2(sender.read().last().second.startsWith(why.toUtf8()), sender.read().last().second.constData());
+        const int seen = beside.frames().size();
+        QTRY_VERIFY(beside.frames().size() > seen + 5);
+        QVERIFY(metrics().contains("tavolink_share_frames_refused_total{port=\"" + box.pty.slave_path().toUtf8()
+                                   + "\"} 1"));
+        stop_monitor();
+        QCOMPARE(box.written, QByteArray());
+        QCOMPARE(monitor_log.count(why.toUtf8()), 1);
+    }
+
+    // At the line's rate or above (3 frames a step of the box, as its timer manages) the client that
+    // never reads is dropped; a watch beside it sees every change, /metrics answers, and the
+    // monitor's memory stays bounded.
+    void a_client_that_never_reads()
+    {
+        start_monitor();
+        QProcess watch;
+        watch.start(TAVOLINKCTL_PATH, {"watch", "--json", "--port", box.pty.slave_path()});
+        const int slow = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un place{};
+        place.sun_family = AF_UNIX;
+        qstrncpy(place.sun_path, QFile::encodeName(share_path()).constData(), sizeof place.sun_path);
+        QCOMPARE(::connect(slow, reinterpret_cast<sockaddr*>(&place), sizeof place), 0);
+        const QByteArray greeting = box.pty.slave_path().toUtf8() + '\n';
+        QCOMPARE(::write(slow, greeting.constData(), size_t(greeting.size())), ssize_t(greeting.size()));
+        QByteArray events;
+        QTRY_VERIFY((events += watch.readAllStandardOutput()).contains("link up"));
+        const qint64 before = memory_kb(monitor.processId(), "VmRSS");
+        frames_a_step = 3;
+        scrapes = scraped = 0;
+        int changes = 0;
+        QByteArray log;
+        while (!(log += monitor.readAllStandardError()).contains("took too little") && changes < 900) {
+            box.status.crc_err_count = quint16(++changes);
+            metrics();
+            QTest::qWait(100);
+        }
+        frames_a_step = 1;
+        QVERIFY2(changes < 900, "no drop in 90 s");
+        QTest::qWait(500);
+        QVERIFY(scrapes == scraped);
+        QVERIFY2(memory_kb(monitor.processId(), "VmHWM") - before < 16 * 1024, qPrintable(QString::number(before)));
+        ::kill(pid_t(watch.processId()), SIGINT);
+        QVERIFY(watch.waitForFinished());
+        int last = 0;
+        for (const QByteArray& event : (events + watch.readAllStandardOutput()).split('\n'))
+            if (QJsonDocument::fromJson(event)["key"].toString() == "error_count")
+                QCOMPARE(QJsonDocument::fromJson(event)["new"].toString().toInt(), ++last);
+        QCOMPARE(last, changes);
+        ::close(slow);
+    }
+
+    // Through the share the window's link is Ok and a control's frame reaches the box; once the
+    // monitor stops, the window opens the port itself and goes on.
+    void the_window_through_the_share()
+    {
+        start_monitor();
+        Log_capture log;
+        MainWindow window(nullptr, box.pty.slave_path());
+        window.show();
+        auto* const received = window.findChild<QLabel*>("label_receiving_status");
+        QTRY_COMPARE_WITH_TIMEOUT(received->text(), "Ok", 5000);
+        QCOMPARE(log.with_categories.filter("tavolink.link: serial port through the monitor: ").size(), 1);
+        window.findChild<QCheckBox*>("checkBox_mute_12")->click();
+        QTRY_COMPARE(settings_in(box.written).mute, 1);
+        stop_monitor();
+        QTRY_VERIFY_WITH_TIMEOUT(!log.lines.filter("serial port back:").isEmpty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(received->text(), "Ok", 5000);
+        box.written.clear();
+        box.answered = 0;
+        window.findChild<QCheckBox*>("checkBox_mute_12")->click();
+        QTRY_VERIFY(!box.written.isEmpty());
+        QCOMPARE(settings_in(box.written).mute, 0);
+    }
+
+    // watch through the share sees the port lost when the monitor stops, then back on the port itself.
+    void watch_goes_on_when_the_monitor_stops()
+    {
+        start_monitor();
+        QProcess watch;
+        watch.start(TAVOLINKCTL_PATH, {"watch", "--port", box.pty.slave_path()});
+        QByteArray out;
+        QTRY_VERIFY((out += watch.readAllStandardOutput()).contains("link up"));
+        stop_monitor();
+        QTRY_VERIFY_WITH_TIMEOUT((out += watch.readAllStandardOutput()).contains("port back: "), 10000);
+        box.status.crc_err_count = 9;
+        QTRY_VERIFY((out += watch.readAllStandardOutput()).contains("CRC errors: 0 -> 9 (+9)"));
+        ::kill(pid_t(watch.processId()), SIGINT);
+        QVERIFY(watch.waitForFinished());
+        QVERIFY2(QRegularExpression("port lost: [^\n]*the monitor stopped sharing the port\n.*port back: ",
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(out)
+                     .hasMatch(),
+                 out.constData());
+    }
+};
+
+TAVOLINK_TEST(Tst_share)
+#include "tst_share.moc"
