@@ -1,7 +1,6 @@
 // tavolinkctl as a process against a box the test plays on a pseudo-terminal: status in the
 // windows' words, watch's events, settings files saved and applied byte for byte, bad files
-// refused before a byte is sent, the exit statuses, the ports the system lists, and the numbers
-// status's view holds beside its texts.
+// refused before a byte is sent, the exit statuses, the ports the system lists, the view's numbers.
 #include "harness.h"
 #include "setting_names.h"
 #include "settings_file.h"
@@ -189,8 +188,7 @@ private slots:
         QTest::addColumn<QString>("numbers"); // SDI and HDMI Gb/s, width, height, rate, progressive, bits; - absent
         status::Values v = box_430();
         v.pid = {0x85, 0x06, 0x40, 0x03}, v.sdi_rate = 1;
-        QTest::newRow("430: 1080i59.94 by its field rate, wide, an unknown depth, on 3G")
-            << v << "3 - 2048 1080 59.9401 0 -";
+        QTest::newRow("430: 1080i59.94 as its field rate, wide, depth unknown") << v << "3 - 2048 1080 59.9401 0 -";
         v = box_431();
         v.hdmi = {5, 4, 0, 1, 1, 2, 3}, v.sdi_rate = 0;
         QTest::newRow("431: 1080p50 10 bit at 3G, on HD") << v << "1.5 3 1920 1080 50 1 10";
@@ -208,9 +206,8 @@ private slots:
         const Status_numbers n = status_view(status).numbers;
         const auto text = [](const auto& value) { return value ? QString::number(*value) : QStringLiteral("-"); };
         QCOMPARE(QStringList({text(n.sdi_rate_gbps), text(n.hdmi_rate_gbps), text(n.width), text(n.height),
-                              text(n.frame_rate_hz), text(n.progressive), text(n.bits_per_component)})
-                     .join(' '),
-                 numbers);
+                              text(n.frame_rate_hz), text(n.progressive), text(n.bits_per_component)}),
+                 numbers.split(' '));
     }
 
     // One line per event, each stamped to the millisecond, and not a byte sent.

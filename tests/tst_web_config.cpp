@@ -1,6 +1,5 @@
-// monitor's web configuration as files an administrator writes, read first and read again over
-// a good one: logins checked against bcrypt hashes made here, each class of fault named with the
-// file and the last good file kept; and the throttle on failed logins.
+// monitor's web configuration as files an administrator writes, with bcrypt hashes made here: the
+// logins they let in, each class of fault named, the last good file kept; the login throttle.
 #include "harness.h"
 #include "login_throttle.h"
 #include "web_config.h"
@@ -44,8 +43,7 @@ private slots:
         QTest::addColumn<bool>("good");     // alice's login with "secret"
         QTest::addColumn<QString>("fault"); // empty for a good file
         const QString tls = "tls_server_config:\n  cert_file: cert.pem\n";
-        write("CERT", "cert.pem");
-        write("KEY", "key.pem");
+        write("CERT", "cert.pem"), write("KEY", "key.pem");
         QTest::newRow("good password") << users("alice", "secret") << true << "";
         QTest::newRow("$2y$, as htpasswd writes it") << users("alice", "secret", "$2y$") << true << "";
         QTest::newRow("wrong password") << users("alice", "Secret") << false << "";
@@ -58,9 +56,8 @@ private slots:
         QTest::newRow("cert without key") << tls << false << "cert_file without key_file";
     }
 
-    // Read again over alice's "old": a good file replaces it; a bad one is named and leaves it in
-    // force, and read first gives no login. A good login passes again, remembered, but not with
-    // another password.
+    // Read again over alice's "old": a good file replaces it, a bad one is named and leaves it in
+    // force (read first, no login). A good login passes again, remembered, not with another password.
     void files()
     {
         QFETCH(QString, text);
@@ -84,7 +81,7 @@ private slots:
     void throttle_data()
     {
         QTest::addColumn<QString>("logins"); // f failed, s succeeded, w 5 s pass; each after any wait
-        QTest::addColumn<int>("wait");
+        QTest::addColumn<int>("wait");       // then, and none for another address
         QTest::newRow("the third within 10 s refused") << "fff" << 1000;
         QTest::newRow("each further doubles it") << "fffff" << 4000;
         QTest::newRow("up to 4 s") << "ffffff" << 4000;
@@ -92,7 +89,6 @@ private slots:
         QTest::newRow("failures spread wider than 10 s") << "fwfwfwf" << 0;
     }
 
-    // Another address owes nothing.
     void throttle()
     {
         QFETCH(QString, logins);
