@@ -139,6 +139,7 @@ expected_files=(
     /usr/share/doc/tavolink/changelog.gz
     /usr/lib/systemd/system/tavolink-monitor.service
     /usr/share/tavolink/tavolink-alerts.yml
+    /usr/share/tavolink/tavolink-dashboard.json
     /etc/default/tavolink-monitor
 )
 # The monitor's settings are the one file outside /usr.

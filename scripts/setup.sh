@@ -3,11 +3,12 @@
 # it; run by itself it installs every package listed here. Safe to run again.
 set -euo pipefail
 
-# Building and running the tool; prometheus-cpp and libmicrohttpd serve tavolinkctl monitor's metrics.
+# Building and running the tool; prometheus-cpp and libmicrohttpd serve tavolinkctl monitor's metrics,
+# yaml-cpp reads its web configuration and libcrypt checks the bcrypt hashes in it.
 tavolink_run_packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    prometheus-cpp-dev libmicrohttpd-dev
+    prometheus-cpp-dev libmicrohttpd-dev libyaml-cpp-dev libcrypt-dev
     fonts-dejavu-extra
 )
 # The tests besides: the Qt 6 build, the X server of the end-to-end test, the format and

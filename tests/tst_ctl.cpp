@@ -1,10 +1,11 @@
 // tavolinkctl as a process against a box the test plays on a pseudo-terminal: status in the
 // windows' words, watch's events, settings files saved and applied byte for byte, bad files
-// refused before a byte is sent, the exit statuses, and the ports the system lists.
+// refused before a byte is sent, the exit statuses, the ports the system lists, the view's numbers.
 #include "harness.h"
 #include "setting_names.h"
 #include "settings_file.h"
 #include "stand_in_ports.h"
+#include "status_view.h"
 
 #include <QComboBox>
 #include <QJsonDocument>
@@ -179,6 +180,34 @@ private slots:
         QCOMPARE(other.written.toHex(' '), expected);
         QVERIFY(refused.err.contains(" is for a " + shown["model"].toString() + "; the box on"));
         QVERIFY(wrong.written.isEmpty());
+    }
+
+    void format_numbers_data()
+    {
+        QTest::addColumn<status::Values>("status");
+        QTest::addColumn<QString>("numbers"); // SDI and HDMI Gb/s, width, height, rate, progressive, bits; - absent
+        status::Values v = box_430();
+        v.pid = {0x85, 0x06, 0x40, 0x03}, v.sdi_rate = 1;
+        QTest::newRow("430: 1080i59.94 as its field rate, wide, depth unknown") << v << "3 - 2048 1080 59.9401 0 -";
+        v = box_431();
+        v.hdmi = {5, 4, 0, 1, 1, 2, 3}, v.sdi_rate = 0;
+        QTest::newRow("431: 1080p50 10 bit at 3G, on HD") << v << "1.5 3 1920 1080 50 1 10";
+        v.hdmi.scan = 1, v.hdmi.depth = 3, v.sdi_rate = 3;
+        QTest::newRow("431: interlaced, 16 bit, on 12G") << v << "12 3 3840 2160 50 0 16";
+        v.hdmi.scan = 2;
+        QTest::newRow("431: an unknown scan") << v << "12 3 3840 2160 - - 16";
+    }
+
+    // The input's format as numbers where the tables could go wrong (tst_monitor reads the rest).
+    void format_numbers()
+    {
+        QFETCH(status::Values, status);
+        QFETCH(QString, numbers);
+        const Status_numbers n = status_view(status).numbers;
+        const auto text = [](const auto& value) { return value ? QString::number(*value) : QStringLiteral("-"); };
+        QCOMPARE(QStringList({text(n.sdi_rate_gbps), text(n.hdmi_rate_gbps), text(n.width), text(n.height),
+                              text(n.frame_rate_hz), text(n.progressive), text(n.bits_per_component)}),
+                 numbers.split(' '));
     }
 
     // One line per event, each stamped to the millisecond, and not a byte sent.

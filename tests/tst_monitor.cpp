@@ -1,7 +1,7 @@
 // tavolinkctl monitor as a process behind a real Prometheus server: two boxes played on
 // pseudo-terminals and an absent port, the links as the server's query API reports them, what
-// /metrics serves as promtool judges it, requests for anything else turned away, and not one
-// byte sent to a box.
+// /metrics serves as promtool judges it and each model's numbers in it, the shipped dashboard's
+// queries, requests for anything else turned away, and not one byte sent to a box.
 #include "harness.h"
 
 #include <QJsonArray>
@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -94,6 +95,8 @@ class Tst_monitor : public QObject
             QJsonDocument::fromJson(request("GET", url.toString()).body)["data"]["result"].toArray();
         return result.isEmpty() ? QStringLiteral("none") : result[0]["value"][1].toString();
     }
+
+    static QString label(const Box_player& box) { return "port=\"" + box.pty.slave_path() + '"'; }
 
     QString link_up(const Box_player& box)
     {
@@ -219,6 +222,61 @@ private slots:
         QCOMPARE(link_up(box_431), "1");
     }
 
+    void metrics_serve_each_models_numbers_data()
+    {
+        QTest::addColumn<int>("flags");     // the 431's: its input, and its channels' code
+        QTest::addColumn<int>("frequency"); // the 431's sampling code
+        QTest::addColumn<QStringList>("served");
+        const QString hertz = "tavolink_hdmi_audio_sample_rate_hertz{" + label(box_431) + "} ",
+                      channels = "tavolink_hdmi_audio_channels{" + label(box_431) + "} ",
+                      group = "tavolink_sdi_audio_group_present{group=\"%1\"," + label(box_held) + "} ";
+        QTest::newRow("44.1 kHz, 8 channels; the 430's groups")
+            << 0x0F << 2 << QStringList{hertz + "44100", channels + "8", group.arg(1) + '1', group.arg(2) + '0'};
+        QTest::newRow("an unknown sampling code") << 0x01 << 8 << QStringList{hertz + "0", channels + "0"};
+        QTest::newRow("no HDMI input") << 0x0E << 3 << QStringList{hertz + "0", channels + "0"};
+    }
+
+    // The numbers as the status codes give them; a model's series never name a box of the other.
+    void metrics_serve_each_models_numbers()
+    {
+        QFETCH(int, flags);
+        QFETCH(int, frequency);
+        QFETCH(QStringList, served);
+        box_431.status.flags = flags, box_431.status.hdmi.audio_freq = frequency;
+        box_held.status.audio_groups = 0x01;
+        for (const QString& line : served)
+            QTRY_VERIFY2_WITH_TIMEOUT(metrics().body.contains(('\n' + line + '\n').toUtf8()), qPrintable(line), 10000);
+        const QString body = metrics().body;
+        for (const QString& other : {"^tavolink_hdmi_.*(" + label(box_430) + '|' + label(box_held) + ')',
+                                     "^tavolink_(sdi|forced)_.*" + label(box_431)})
+            QVERIFY2(!body.contains(QRegularExpression(other, QRegularExpression::MultilineOption)), qPrintable(other));
+    }
+
+    void the_dashboard_shows_each_box_data()
+    {
+        QTest::addColumn<QString>("expression");
+        QFile file(TAVOLINK_DASHBOARD);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonDocument dashboard = QJsonDocument::fromJson(file.readAll());
+        QString ports = dashboard["templating"]["list"][1]["query"]["query"].toString(); // label_values(metric, port)
+        QTest::newRow("the port variable")
+            << QStringLiteral("count(%1{port=~\"$port\"}) == count(%1) == 4")
+                   .arg(ports.remove(QRegularExpression(R"(^label_values\(|, *port\)$)")));
+        for (const QJsonValue panel : dashboard["panels"].toArray())
+            for (const QJsonValue target : panel["targets"].toArray())
+                QTest::newRow(qPrintable(panel["title"].toString())) << target["expr"].toString();
+    }
+
+    // Given the four ports: the port variable lists them, each panel gets series (rates by their second scrape).
+    void the_dashboard_shows_each_box()
+    {
+        QFETCH(QString, expression);
+        box_430.status.settings.mute = 0; // a setting that differs from the file
+        const QStringList ports{box_430.pty.slave_path(), box_431.pty.slave_path(), box_held.pty.slave_path(), absent};
+        expression.replace("$port", ports.join('|')).replace("$__rate_interval", "10s");
+        QTRY_VERIFY2_WITH_TIMEOUT(query(expression) != "none", qPrintable(expression), 20000);
+    }
+
     void only_get_metrics_is_answered_data()
     {
         QTest::addColumn<QByteArray>("verb");
@@ -292,7 +350,7 @@ private slots:
         QCOMPARE(events.filter(port),
                  QStringList({"link up " + port, "link down " + port, "link up " + port, "changed " + port,
                               "changed " + port, "changed " + port, "drift " + port, "crc errors " + port,
-                              "drift " + port}));
+                              "drift " + port, "changed " + port, "drift " + port}));
         QVERIFY(out.contains("{\"box\":\"on\",\"differs\":false,\"event\":\"drift\",\"file\":\"on\",\"port\":\""
                              + port.toUtf8()));
     }

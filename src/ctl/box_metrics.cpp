@@ -24,13 +24,16 @@ std::string text(const QString& value)
     return value.toStdString();
 }
 
-// The number a shown text starts with ("8ch", "44.1kHz"); 0 for "Unknown" or a blank.
-double leading_number(const QString& shown, int unit_length)
-{
-    return shown.chopped(std::min(unit_length, static_cast<int>(shown.size()))).toDouble();
-}
-
 constexpr int audio_group_count = 8;
+
+// The box has the series while it has the value.
+template <typename N> void set(Series<Gauge>& series, const prometheus::Labels& box, const std::optional<N>& value)
+{
+    if (value)
+        series.with(box).Set(static_cast<double>(*value));
+    else
+        series.drop();
+}
 
 } // namespace
 
@@ -121,15 +124,13 @@ void Box_metrics::frame(const status::Values& values, bool changed)
 void Box_metrics::show(const status::Values& v)
 {
     const Status_view view = status_view(v);
-    const bool input = ::input_present(v);
-    const models::Status_layout layout = models::of(v.device_id).status;
-    const bool is_430 = layout == models::Status_layout::m430, is_431 = layout == models::Status_layout::m431;
-    info.with(labels({{"model", text(status_texts::model(v.device_id))},
-                      {"variant", std::to_string(v.variant)},
-                      {"protocol", text(status_texts::protocol_version(v.protocol_version).text)}}))
+    const Status_numbers& n = view.numbers;
+    info.with(labels({{"model", text(status_texts::model(n.device_id))},
+                      {"variant", std::to_string(n.variant)},
+                      {"protocol", text(shown_text(view, QStringLiteral("protocol_version")))}}))
         .Set(1);
-    input_present.with(box).Set(input ? 1 : 0);
-    if (input)
+    input_present.with(box).Set(n.input ? 1 : 0);
+    if (n.input)
         input_format
             .with(labels({{"type", text(shown_text(view, QStringLiteral("type")))},
                           {"resolution", text(shown_text(view, QStringLiteral("resolution")))},
@@ -139,26 +140,18 @@ void Box_metrics::show(const status::Values& v)
     else
         input_format.drop();
 
-    if (is_430) {
-        crc_error.with(box).Set((v.flags & status::flag::crc_errors) ? 1 : 0);
-        crc_errors.with(box).Set(v.crc_err_count);
-        forced_format.with(box).Set(v.settings.manual_fmt_enable ? 1 : 0);
-        for (int group = 0; group < audio_group_count; ++group)
+    set(crc_error, box, n.crc_error);
+    set(crc_errors, box, n.crc_errors);
+    set(forced_format, box, n.forced_format);
+    for (int group = 0; group < audio_group_count; ++group)
+        if (n.audio_groups)
             audio_groups[group]
                 ->with(labels({{"group", std::to_string(group + 1)}}))
-                .Set((v.audio_groups >> group) & 1);
-    } else {
-        crc_error.drop();
-        crc_errors.drop();
-        forced_format.drop();
-        for (auto& group : audio_groups)
-            group->drop();
-    }
-    if (is_431) {
-        hdmi_channels.with(box).Set(leading_number(shown_text(view, QStringLiteral("channels")), 2));
-        hdmi_sample_rate.with(box).Set(leading_number(shown_text(view, QStringLiteral("frequency")), 3) * 1000);
-    } else {
-        hdmi_channels.drop();
-        hdmi_sample_rate.drop();
-    }
+                .Set((*n.audio_groups >> group) & 1);
+        else
+            audio_groups[group]->drop();
+    // A 431 has both while it is a 431, 0 for unknown and without input.
+    const bool is_431 = n.layout == models::Status_layout::m431;
+    set(hdmi_channels, box, is_431 ? n.audio_channels.value_or(0) : std::optional<int>());
+    set(hdmi_sample_rate, box, is_431 ? n.audio_sample_rate_hz.value_or(0) : std::optional<int>());
 }

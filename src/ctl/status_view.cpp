@@ -11,6 +11,39 @@
 
 namespace {
 
+// The numbers behind the status texts' tables, code for code; 0 where the texts read "Unknown".
+constexpr double sdi_rate_gbps[] = {1.5, 3, 6, 12};
+constexpr double hdmi_rate_gbps[] = {1.5, 1.86, 2.23, 3, 3.71, 4.46, 6, 7.42, 8.92, 12};
+constexpr int widths[] = {1920, 2048, 1280, 3840, 4096}, heights[] = {1080, 1080, 720, 2160, 2160};
+constexpr double frame_rates_430[] = {0, 0, 24 / 1.001, 24, 0, 25, 30 / 1.001, 30, 0, 50, 60 / 1.001, 60};
+constexpr double frame_rates_431[] = {24, 25, 30, 48, 50, 60, 96, 100, 120};
+constexpr int bits_430[] = {8, 10, 12};
+constexpr int bits_431[] = {8, 10, 12, 16}; // shown per pixel: 24bit to 48 bit
+constexpr int channels_431[] = {0, 2, 3, 4, 5, 6, 7, 8};
+constexpr int sample_rates_431[] = {0, 32000, 44100, 48000, 88200, 96000, 176400, 192000};
+
+// Entry `code` of a table, absent beyond it or where the entry is 0.
+template <typename T, std::size_t N> std::optional<T> number(const T (&table)[N], unsigned code)
+{
+    if (code >= N || table[code] == 0)
+        return std::nullopt;
+    return table[code];
+}
+
+// The input's format, absent without input.
+void add_format(Status_numbers& n, unsigned resolution, std::optional<double> frame_rate, bool progressive,
+                std::optional<int> bits)
+{
+    if (!n.input)
+        return;
+    n.width = number(widths, resolution);
+    n.height = number(heights, resolution);
+    n.frame_rate_hz = frame_rate;
+    if (frame_rate)
+        n.progressive = progressive;
+    n.bits_per_component = bits;
+}
+
 // The settings' names, derived once for each model's list.
 const std::vector<QString>& setting_display_names(const std::vector<Setting_name>& settings)
 {
@@ -29,10 +62,19 @@ void add_input(std::vector<Shown_value>& view, bool present, const QString& key,
     view.push_back({key, caption, present ? text : status_texts::cleared});
 }
 
-void add_430(std::vector<Shown_value>& view, const status::Values& v)
+void add_430(std::vector<Shown_value>& view, Status_numbers& n, const status::Values& v)
 {
     const bool input = input_present(v);
     const status_texts::Pid_format format = status_texts::pid_format(v.pid.data());
+    if (input)
+        n.sdi_rate_gbps = number(sdi_rate_gbps, v.sdi_rate);
+    add_format(n, format.resolution, number(frame_rates_430, format.frame_rate), format.scan == 1,
+               number(bits_430, format.depth));
+    n.crc_error = (v.flags & status::flag::crc_errors) != 0;
+    n.crc_errors = v.crc_err_count;
+    n.pid_present = (v.flags & status::flag::pid_present) != 0;
+    n.audio_groups = v.audio_groups;
+    n.forced_format = v.settings.manual_fmt_enable != 0;
     add_input(view, input, QStringLiteral("rate"), QStringLiteral("Rate"), status_texts::sdi_rate(v.sdi_rate).text);
     add_input(view, input, QStringLiteral("type"), QStringLiteral("Type"), format.type.text);
     add_input(view, input, QStringLiteral("resolution"), QStringLiteral("Resolution"), format.resolution_text.text);
@@ -49,14 +91,24 @@ void add_430(std::vector<Shown_value>& view, const status::Values& v)
                   status_texts::audio_group(v.audio_groups, group).text);
 }
 
-void add_431(std::vector<Shown_value>& view, const status::Values& v)
+void add_431(std::vector<Shown_value>& view, Status_numbers& n, const status::Values& v)
 {
     const bool input = input_present(v);
     const uint8_t channels = (v.flags >> status::flag::channels_shift) & status::flag::channels_mask;
+    const uint8_t resolution = status_texts::hdmi_resolution(v.hdmi.format, v.sdi_rate);
+    // One code beyond its table makes the whole frame text unknown; so too the rate.
+    add_format(n, resolution, v.hdmi.scan < 2 ? number(frame_rates_431, v.hdmi.frame) : std::nullopt, v.hdmi.scan == 0,
+               number(bits_431, v.hdmi.depth));
+    if (input) {
+        n.sdi_rate_gbps = number(sdi_rate_gbps, v.sdi_rate);
+        n.hdmi_rate_gbps = number(hdmi_rate_gbps, v.hdmi.rate);
+        n.audio_channels = number(channels_431, channels);
+        n.audio_sample_rate_hz = number(sample_rates_431, v.hdmi.audio_freq);
+    }
     add_input(view, input, QStringLiteral("rate"), QStringLiteral("Rate"), status_texts::sdi_rate(v.sdi_rate).text);
     add_input(view, input, QStringLiteral("type"), QStringLiteral("Type"), status_texts::hdmi_rate(v.hdmi.rate));
     add_input(view, input, QStringLiteral("resolution"), QStringLiteral("Resolution"),
-              status_texts::resolution(status_texts::hdmi_resolution(v.hdmi.format, v.sdi_rate)));
+              status_texts::resolution(resolution));
     add_input(view, input, QStringLiteral("frame"), QStringLiteral("Frame"),
               status_texts::hdmi_frame(v.hdmi.frame, v.hdmi.scan));
     add_input(view, input, QStringLiteral("mapping"), QStringLiteral("Mapping"),
@@ -73,18 +125,23 @@ Status_view status_view(const status::Values& v)
 {
     Status_view view;
     std::vector<Shown_value>& status = view.status;
+    Status_numbers& numbers = view.numbers;
     status.reserve(32);
     status.push_back(
         {QStringLiteral("device"), QStringLiteral("Device"), status_texts::device(v.device_id, v.variant)});
     const models::Status_layout layout = models::of(v.device_id).status;
+    numbers.layout = layout;
+    numbers.device_id = v.device_id;
+    numbers.variant = v.variant;
+    numbers.input = input_present(v);
     if (layout != models::Status_layout::common) {
         const bool is_430 = layout == models::Status_layout::m430;
         const uint8_t input = is_430 ? v.input_detected : (v.flags & status::flag::hdmi_input);
         status.push_back({QStringLiteral("input"), QStringLiteral("Input"), status_texts::input(input).text});
         if (is_430)
-            add_430(status, v);
+            add_430(status, numbers, v);
         else
-            add_431(status, v);
+            add_431(status, numbers, v);
     }
     status.push_back({QStringLiteral("protocol_version"), QStringLiteral("Protocol version"),
                       status_texts::protocol_version(v.protocol_version).text});

@@ -205,6 +205,9 @@ Pid_format pid_format(const uint8_t* pid)
     return {
         sdi_type,
         resolution,
+        static_cast<uint8_t>(rate),
+        static_cast<uint8_t>(scan),
+        static_cast<uint8_t>(depth),
         {sdi_type_texts[sdi_type], sdi_type == unknown_sdi_type ? Tone::plain : Tone::good},
         {resolution_texts[resolution], resolution == unknown_resolution ? Tone::plain : Tone::good},
         {rate_known ? frame_scan_texts.at(rate, scan) : frame_rate_texts[rate], rate_known ? Tone::good : Tone::plain},

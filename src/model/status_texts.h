@@ -85,6 +85,9 @@ Shown sdi_rate(uint8_t rate);
 struct Pid_format
 {
     uint8_t sdi_type, resolution; // indexes of the type and resolution tables
+    // The frame-rate code as shown (the field rate when interlaced, 12 beyond the table), the
+    // scan (1 progressive) and the bit-depth code (3 unknown).
+    uint8_t frame_rate, scan, depth;
     Shown type, resolution_text, frame, mapping;
 };
 
