@@ -197,11 +197,9 @@ private slots:
         QFETCH(bool, writes);
         box.status.crc_err_count = 3;
         const QStringList on_port = ctl(arguments);
-        const QByteArray written = std::exchange(box.written, {});
-        box.answered = 0;
-        box.status = first;
+        const QByteArray written = box.written;
+        cleanup(); // the box as before the run on the port
         box.status.crc_err_count = 3;
-        tcflush(box.pty.slave(), TCIFLUSH);
         start_monitor();
         scrapes = scraped = 0;
         QCOMPARE(ctl(arguments, true), on_port);
