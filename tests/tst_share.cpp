@@ -261,10 +261,9 @@ private slots:
         const qint64 pids[] = {a.processId(), b.processId()};
         QTRY_VERIFY_WITH_TIMEOUT(a.state() == QProcess::NotRunning && b.state() == QProcess::NotRunning, 20000);
         QCOMPARE(QList<int>({a.exitCode(), b.exitCode()}), QList<int>({0, 0}));
-        QCOMPARE(
-            a.readAllStandardOutput() + b.readAllStandardOutput(),
-            (box.pty.slave_path() + ": " + same + " applied\n" + box.pty.slave_path() + ": " + other + " applied\n")
-                .toUtf8());
+        const QString applied = box.pty.slave_path() + ": %1 applied\n";
+        QCOMPARE(a.readAllStandardOutput() + b.readAllStandardOutput(),
+                 (applied.arg(same) + applied.arg(other)).toUtf8());
         const QByteArray frame_a = frame::build_settings_frame(first.device_id, first.settings);
         status::Values muted = first;
         muted.settings.mute = 1;
