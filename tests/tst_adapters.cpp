@@ -33,7 +33,6 @@ class Program_run
 {
 public:
     Program_run(Program program, const QString& named)
-        : program(program)
     {
         if (program == Program::window) {
             window = std::make_unique<MainWindow>(nullptr, named);
@@ -129,7 +128,6 @@ public:
     }
 
 private:
-    const Program program;
     Log_capture log;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<MainWindow_probe> probe;
@@ -225,21 +223,19 @@ private slots:
             pull(0, box);
             QVERIFY2(run.await(box, "lost"), qPrintable(run.events().join(", ")));
         }
-        int comes_back_on = 2; // in its own socket, under a new name
+        // Where the other one was, in its first socket, or in its own socket under a new name.
+        const int comes_back_on = way == Way::swapped                          ? 1
+            : way == Way::twin_pulled || way == Way::refused || started_before ? 0
+                                                                               : 2;
         if (way == Way::swapped) {
             pull(1, others);
             QVERIFY(plug(0, moved, other));
             QVERIFY2(run.await(back, "back", 0, 1500), "took the other adapter");
-            comes_back_on = 1;
         } else if (way == Way::twin_pulled) {
             QVERIFY2(run.await(back, "back", 0, 1500), "took the twin left behind");
-            comes_back_on = 0;
         } else if (way == Way::refused) {
             QVERIFY(stand_in_ports::place(0, "/") && stand_in_ports::describe(0, mine));
             QVERIFY2(run.await(back, "back", 0, 1500), "opened a port that refuses");
-            comes_back_on = 0;
-        } else if (started_before) {
-            comes_back_on = 0;
         } else if (way == Way::rescan_closed) {
             pull(1, others);
             run.rescan();

@@ -197,11 +197,9 @@ private slots:
         QFETCH(bool, writes);
         box.status.crc_err_count = 3;
         const QStringList on_port = ctl(arguments);
-        const QByteArray written = std::exchange(box.written, {});
-        box.answered = 0;
-        box.status = first;
+        const QByteArray written = box.written;
+        cleanup(); // the box as before the run on the port
         box.status.crc_err_count = 3;
-        tcflush(box.pty.slave(), TCIFLUSH);
         start_monitor();
         scrapes = scraped = 0;
         QCOMPARE(ctl(arguments, true), on_port);
@@ -263,10 +261,9 @@ private slots:
         const qint64 pids[] = {a.processId(), b.processId()};
         QTRY_VERIFY_WITH_TIMEOUT(a.state() == QProcess::NotRunning && b.state() == QProcess::NotRunning, 20000);
         QCOMPARE(QList<int>({a.exitCode(), b.exitCode()}), QList<int>({0, 0}));
-        QCOMPARE(
-            a.readAllStandardOutput() + b.readAllStandardOutput(),
-            (box.pty.slave_path() + ": " + same + " applied\n" + box.pty.slave_path() + ": " + other + " applied\n")
-                .toUtf8());
+        const QString applied = box.pty.slave_path() + ": %1 applied\n";
+        QCOMPARE(a.readAllStandardOutput() + b.readAllStandardOutput(),
+                 (applied.arg(same) + applied.arg(other)).toUtf8());
         const QByteArray frame_a = frame::build_settings_frame(first.device_id, first.settings);
         status::Values muted = first;
         muted.settings.mute = 1;

@@ -31,11 +31,7 @@ private slots:
             QTest::newRow(name) << s << changes;
         };
         row("no input", [](auto& s) { s.flags = 0; }, {"input=Fault|color: red", cleared + "=---|color: grey"});
-        row("2160p50",
-            [](auto& s) {
-                s.flags = 0x01 | 1 << 1;
-                s.sdi_rate = 2, s.hdmi = {5, 4, 1, 1, 3, 3, 9};
-            },
+        row("2160p50", [](auto& s) { s.flags = 0x01 | 1 << 1, s.sdi_rate = 2, s.hdmi = {5, 4, 1, 1, 3, 3, 9}; },
             {"rate=6G|color: green", "type=12G|color: green", "resolution=3840x2160|color: green",
              "frame=50i|color: green", "mapping=YCbCr:422 48 bit|color: green", "aud_channels=2ch|color: green",
              "aud_freq=48kHz|color: green"});
