@@ -170,12 +170,17 @@ private slots:
         QTest::addColumn<Way>("way");
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<Program>("program");
-        const char* const ways[] = {
-            "started before the adapter", "renamed", "by-id link", "by-path link", "twins swapped", "one twin pulled",
-            "first reopen refused"};
+        const char* const ways[] = {"started before the adapter",
+                                    "renamed",
+                                    "by-id link",
+                                    "by-path link",
+                                    "twins swapped",
+                                    "one twin pulled",
+                                    "first reopen refused",
+                                    "closed by a Rescan that lists none"};
         const char* const kinds[] = {"serial number", "no serial number", "twins"};
         const char* const programs[] = {"window", "watch", "monitor"};
-        for (int way = 0; way < 8; ++way)
+        for (int way = 0; way < int(std::size(ways)); ++way)
             for (int kind = 0; kind < 3; ++kind) {
                 // Cells that cannot be: udev links an adapter without a serial number by-id
                 // under its make alone, which any adapter of the make shares, and twins share
