@@ -297,6 +297,12 @@ private slots:
         QCOMPARE(acks(beside.frames()).size(), 0);
         ack[status::common::flags] = char(ack[status::common::flags] & ~status::flag::ack);
         QVERIFY(beside.frames().contains(ack));
+        // A frame acknowledged waits no more: ten in turn all reach the box.
+        for (int sent = 2; sent <= 10; ++sent) {
+            sender.socket.write(frame::build_settings_frame(first.device_id, first.settings));
+            QTRY_COMPARE(acks(sender.frames()).size(), sent);
+        }
+        QCOMPARE(sender.socket.state(), QLocalSocket::ConnectedState);
     }
 
     void what_no_box_gets_data()
