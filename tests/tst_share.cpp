@@ -250,6 +250,31 @@ private slots:
         QCOMPARE(shared, QStringList({"ttyUSB0=yes", "ttyUSB1=no"}));
     }
 
+    // The monitor's port lost and back: a client hears both, as it would on the port itself.
+    void a_client_hears_the_port_lost_and_back()
+    {
+        REQUIRE_STAND_IN_PORTS();
+        Box_player gone{status_430()}, back{status_430()};
+        QVERIFY(stand_in_ports::place(0, gone.pty.slave_path()) && stand_in_ports::describe(0, adapter));
+        start_monitor("ttyUSB0");
+        QProcess watch;
+        watch.start(TAVOLINKCTL_PATH, {"watch", "--port", "ttyUSB0"});
+        QByteArray out;
+        const auto said = [&](const char* text) {
+            gone.play(20);
+            back.play(20);
+            return (out += watch.readAllStandardOutput()).contains(text);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(said("link up"), 10000);
+        gone.pty.close_master();
+        stand_in_ports::unplug(0);
+        QTRY_VERIFY_WITH_TIMEOUT(said("port lost: ttyUSB0"), 10000);
+        QVERIFY(stand_in_ports::place(0, back.pty.slave_path()) && stand_in_ports::describe(0, adapter));
+        QTRY_VERIFY_WITH_TIMEOUT(said("port back: ttyUSB0"), 10000);
+        ::kill(pid_t(watch.processId()), SIGINT);
+        QVERIFY(watch.waitForFinished());
+    }
+
     // Both acknowledged, each frame whole on the box's line, one after the other, each sender logged.
     void two_applies_at_once()
     {
