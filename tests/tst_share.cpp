@@ -35,6 +35,7 @@ struct Share_peer
     QLocalSocket socket;
     QByteArray in;
     QList<QPair<char, QByteArray>> records;
+    int failed = 0; // frames that failed their check, at the last frames()
 
     QString greet(const QString& port)
     {
@@ -63,11 +64,15 @@ struct Share_peer
     {
         frame::Assembler assembler;
         QList<QByteArray> out;
+        failed = 0;
         for (const auto& record : read())
-            for (const char byte : record.second)
-                if (record.first == share_place::record::box_bytes
-                    && assembler.push(uint8_t(byte)) == frame::Assembler::Result::frame_ok)
+            for (const char byte : record.second) {
+                const auto result = record.first == share_place::record::box_bytes ? assembler.push(uint8_t(byte))
+                                                                                   : frame::Assembler::Result::pending;
+                failed += result == frame::Assembler::Result::frame_bad_crc;
+                if (result == frame::Assembler::Result::frame_ok)
                     out << QByteArray(reinterpret_cast<const char*>(assembler.payload()), assembler.payload_length());
+            }
         return out;
     }
 };
@@ -236,6 +241,7 @@ private slots:
         QFETCH(QString, asked);
         QVERIFY(stand_in_ports::place(0, box.pty.slave_path()) && stand_in_ports::describe(0, adapter));
         start_monitor(monitored);
+        QCOMPARE(QFile::permissions(share_path()) & (QFile::ReadOther | QFile::WriteOther), QFile::Permissions());
         qputenv("QT_LOGGING_RULES", "tavolinkctl.line.debug=true");
         const QStringList status = ctl({"status"}, false, asked);
         qunsetenv("QT_LOGGING_RULES");
@@ -320,6 +326,7 @@ private slots:
         QTest::qWait(200);
         QByteArray ack = acks(sender.frames()).first();
         QCOMPARE(acks(beside.frames()).size(), 0);
+        QCOMPARE(beside.failed, 0); // the acknowledgement cleared, the check sealed again
         ack[status::common::flags] = char(ack[status::common::flags] & ~status::flag::ack);
         QVERIFY(beside.frames().contains(ack));
         // A frame acknowledged waits no more: ten in turn all reach the box.
@@ -360,8 +367,9 @@ private slots:
         QVERIFY2(sender.read().last().second.startsWith(why.toUtf8()), sender.read().last().second.constData());
         const int seen = beside.frames().size();
         QTRY_VERIFY(beside.frames().size() > seen + 5);
-        QVERIFY(metrics().contains("tavolink_share_frames_refused_total{port=\"" + box.pty.slave_path().toUtf8()
-                                   + "\"} 1"));
+        const QByteArray served = metrics(), labels = "{port=\"" + box.pty.slave_path().toUtf8() + "\"} ";
+        QVERIFY(served.contains("tavolink_share_frames_refused_total" + labels + '1'));
+        QVERIFY(served.contains("tavolink_share_clients" + labels + '1')); // the refused one gone
         stop_monitor();
         QCOMPARE(box.written, QByteArray());
         QCOMPARE(monitor_log.count(why.toUtf8()), 1);
