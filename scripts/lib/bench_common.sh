@@ -5,7 +5,7 @@
 # bench_build BUILD_DIR: tavolinkctl and boxsim in release mode, quietly.
 bench_build() {
     # shellcheck disable=SC2154 # set by setup.sh
-    { cmake -S "$tavolink_root" -B "$1" -DCMAKE_BUILD_TYPE=Release &&
+    { cmake -S "$tavolink_root" -B "$1" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF &&
       cmake --build "$1" -j 2 --target tavolinkctl boxsim; } >/dev/null
 }
 
