@@ -287,7 +287,8 @@ void Box_share::pass_next()
     const Waiting next = queue.front();
     queue.pop_front();
     Client* client = find(next.client);
-    if (!client) // gone meanwhile
+    // A refused client is let go as one that left: what it had waiting goes nowhere.
+    if (!client || client->refused)
         return pass_next();
     --client->waiting;
     const QString line =
