@@ -147,6 +147,13 @@ class Tst_share : public QObject
 
 private slots:
 
+    QByteArray muting(uint8_t mute) const
+    {
+        Settings_values settings = first.settings;
+        settings.mute = mute;
+        return frame::build_settings_frame(first.device_id, settings);
+    }
+
     void initTestCase()
     {
         network.setProxy(QNetworkProxy::NoProxy);
@@ -177,6 +184,7 @@ private slots:
         box.status = first;
         box.written.clear();
         box.answered = 0;
+        box.answer = Box_player::Answer::apply;
         tcflush(box.pty.slave(), TCIFLUSH); // what the box said while nobody listened
     }
 
@@ -231,6 +239,7 @@ private slots:
         QTest::newRow("listed name, asked by its by-id link") << "ttyUSB0" << by_id;
         QTest::newRow("by-id link, asked by the listed name") << by_id << "ttyUSB0";
         QTest::newRow("the device's own path, asked by the listed name") << box.pty.slave_path() << "ttyUSB0";
+        QTest::newRow("the device's own path, asked by a relative path") << box.pty.slave_path() << "lines/box";
     }
 
     // The share is found by any name that leads to the monitor's port; ports marks it.
@@ -241,10 +250,15 @@ private slots:
         QFETCH(QString, asked);
         QVERIFY(stand_in_ports::place(0, box.pty.slave_path()) && stand_in_ports::describe(0, adapter));
         start_monitor(monitored);
+        // A relative path from another working directory than the monitor's.
+        const QString was_current = QDir::currentPath();
+        QVERIFY(QDir(dir.path()).mkpath("lines") && QDir::setCurrent(dir.path()));
+        QFile::link(box.pty.slave_path(), "lines/box");
         QCOMPARE(QFile::permissions(share_path()) & (QFile::ReadOther | QFile::WriteOther), QFile::Permissions());
         qputenv("QT_LOGGING_RULES", "tavolinkctl.line.debug=true");
         const QStringList status = ctl({"status"}, false, asked);
         qunsetenv("QT_LOGGING_RULES");
+        QDir::setCurrent(was_current);
         QCOMPARE(status[0], "0");
         QVERIFY2(status[2].contains("port through the monitor: " + monitored + " at "), qPrintable(status[2]));
         QProcess ports;
@@ -256,7 +270,8 @@ private slots:
         QCOMPARE(shared, QStringList({"ttyUSB0=yes", "ttyUSB1=no"}));
     }
 
-    // The monitor's port lost and back: a client hears both, as it would on the port itself.
+    // The monitor's port lost and back: a client hears both, as it would on the port itself; a
+    // command meanwhile is told why it is away; frames that waited when it was lost go nowhere.
     void a_client_hears_the_port_lost_and_back()
     {
         REQUIRE_STAND_IN_PORTS();
@@ -266,17 +281,28 @@ private slots:
         QProcess watch;
         watch.start(TAVOLINKCTL_PATH, {"watch", "--port", "ttyUSB0"});
         QByteArray out;
-        const auto said = [&](const char* text) {
+        const auto play = [&] {
             gone.play(20);
             back.play(20);
-            return (out += watch.readAllStandardOutput()).contains(text);
+            out += watch.readAllStandardOutput();
         };
+        const auto said = [&](const char* text) { return play(), out.contains(text); };
         QTRY_VERIFY_WITH_TIMEOUT(said("link up"), 10000);
+        Share_peer writer;
+        QVERIFY(writer.greet("ttyUSB0").startsWith("accepted\t"));
+        gone.answer = Box_player::Answer::ignore; // the first stays outstanding, the second waits
+        writer.socket.write(muting(1) + muting(2));
+        QTRY_VERIFY((play(), gone.written == muting(1)));
         gone.pty.close_master();
         stand_in_ports::unplug(0);
         QTRY_VERIFY_WITH_TIMEOUT(said("port lost: ttyUSB0"), 10000);
+        const QString reason = out.mid(out.indexOf("port lost: ttyUSB0: ") + 20).split('\n').first();
+        QCOMPARE(ctl({"status", "--timeout", "1"}, false, "ttyUSB0"),
+                 QStringList({"4", "", "tavolinkctl: cannot open ttyUSB0: " + reason + '\n'}));
         QVERIFY(stand_in_ports::place(0, back.pty.slave_path()) && stand_in_ports::describe(0, adapter));
         QTRY_VERIFY_WITH_TIMEOUT(said("port back: ttyUSB0"), 10000);
+        writer.socket.write(muting(3));
+        QTRY_VERIFY((play(), back.written == muting(3)));
         ::kill(pid_t(watch.processId()), SIGINT);
         QVERIFY(watch.waitForFinished());
     }
@@ -341,14 +367,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("why");
+        QTest::addColumn<QByteArray>("reaches"); // the box
         QByteArray bad_check = frame::build_settings_frame(first.device_id, first.settings);
         bad_check[bad_check.size() - 1] = char(bad_check.back() ^ 1);
-        QTest::newRow("garbage") << QByteArray("hello\n") << "bytes that do not begin a settings frame: 68 65";
-        QTest::newRow("bad check") << bad_check << "a frame that fails its check";
+        const QByteArray none;
+        QTest::newRow("garbage") << QByteArray("hello\n") << "bytes that do not begin a settings frame: 68 65" << none;
+        QTest::newRow("bad check") << bad_check << "a frame that fails its check" << none;
         QTest::newRow("oversized") << QByteArray::fromHex("52502d") + QByteArray(47, 0)
-                                   << "a frame of 50 bytes; the box is a MRL-QDC-430, whose settings frame has 23";
+                                   << "a frame of 50 bytes; the box is a MRL-QDC-430, whose settings frame has 23"
+                                   << none;
         QTest::newRow("other model") << frame::build_settings_frame(frame::device_id_431, first.settings)
-                                     << "a frame of 15 bytes";
+                                     << "a frame of 15 bytes" << none;
+        // The first goes at once and the next eight wait; the tenth is refused, and they with it.
+        QTest::newRow("ten at once") << muting(0).repeated(10) << "more than 8 frames waiting for the box" << muting(0);
     }
 
     // Refused with why, once in the log, disconnected; the client beside it goes on.
@@ -361,6 +392,7 @@ private slots:
         sender.greet(box.pty.slave_path());
         beside.greet(box.pty.slave_path());
         QTRY_VERIFY(!sender.frames().isEmpty());
+        box.answer = Box_player::Answer::ignore; // a frame that goes stays outstanding
         sender.socket.write(bytes);
         QTRY_COMPARE(sender.socket.state(), QLocalSocket::UnconnectedState);
         QCOMPARE(sender.read().last().first, share_place::record::refused);
@@ -371,8 +403,58 @@ private slots:
         QVERIFY(served.contains("tavolink_share_frames_refused_total" + labels + '1'));
         QVERIFY(served.contains("tavolink_share_clients" + labels + '1')); // the refused one gone
         stop_monitor();
-        QCOMPARE(box.written, QByteArray());
+        QTEST(box.written, "reaches");
         QCOMPARE(monitor_log.count(why.toUtf8()), 1);
+    }
+
+    // A line whose frame the monitor refuses hears its port lost, and why.
+    void a_line_refused_hears_why()
+    {
+        start_monitor();
+        Box_line line(Box_line::Mode::talk);
+        QVERIFY(line.open(box.pty.slave_path()) && line.through_share());
+        QSignalSpy lost(&line, &Box_line::lost);
+        line.write("hello\n");
+        QVERIFY(lost.wait(5000));
+        QCOMPARE(lost.first().first().toString(),
+                 "the monitor refused what was sent: bytes that do not begin a settings frame: 68 65 6c 6c 6f 0a");
+    }
+
+    // One over 16 clients of a box, or over 64 connections in all (greeted or not), is refused
+    // and told why.
+    void the_bounds_on_clients()
+    {
+        start_monitor();
+        std::vector<std::unique_ptr<Share_peer>> clients;
+        for (int i = 0; i < 16; ++i) {
+            clients.push_back(std::make_unique<Share_peer>());
+            QVERIFY(clients.back()->greet(box.pty.slave_path()).startsWith("accepted\t"));
+        }
+        QCOMPARE(Share_peer().greet(box.pty.slave_path()),
+                 "refused\t16 clients share " + box.pty.slave_path() + " already");
+        for (int i = 0; i < 48; ++i) {
+            clients.push_back(std::make_unique<Share_peer>());
+            clients.back()->socket.connectToServer(share_path());
+            QVERIFY(clients.back()->socket.waitForConnected(5000));
+        }
+        QCOMPARE(Share_peer().greet(box.pty.slave_path()), "refused\tthe monitor has 64 clients already");
+    }
+
+    // A client that leaves takes its waiting frames along, and only its own.
+    void a_client_leaving_takes_only_its_frames()
+    {
+        start_monitor();
+        Share_peer staying, leaving;
+        QVERIFY(staying.greet(box.pty.slave_path()).startsWith("accepted\t"));
+        QTRY_VERIFY(!staying.frames().isEmpty());
+        box.answer = Box_player::Answer::ignore; // each frame outstanding its full 3 s
+        staying.socket.write(muting(1) + muting(2));
+        QTRY_COMPARE(box.written, muting(1));
+        QVERIFY(leaving.greet(box.pty.slave_path()).startsWith("accepted\t"));
+        leaving.socket.write(muting(3));
+        leaving.socket.flush();
+        leaving.socket.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(box.written, muting(1) + muting(2), 10000);
     }
 
     // Clients that hang up before the monitor answers their greeting leave it serving the others.
