@@ -1,6 +1,5 @@
 // Both forms at the interface font: every caption, and the longest texts the value labels
-// can show, readable whole in their boxes; both windows titled "Tavolink"; the model-430
-// window's and the transport's signals and slots in the order they are declared.
+// can show, readable whole in their boxes; both windows titled "Tavolink".
 #include "harness.h"
 #include "interface_font.h"
 #include "ui_mainwindow.h"
@@ -36,8 +35,6 @@ QString clipped(QWidget* widget, const QString& text)
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(const QMetaObject*)
 
 class Tst_forms : public QObject
 {
@@ -81,35 +78,6 @@ private slots:
             }
         }
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    }
-
-    void meta_objects_data()
-    {
-        QTest::addColumn<const QMetaObject*>("meta");
-        QTest::addColumn<QString>("methods"); // in declaration order
-        QTest::newRow("MainWindow")
-            << &MainWindow::staticMetaObject
-            << "parcing_data_ready(uint8_t*) new_connection_is_set() input_audio_is_changed(int) "
-               "change_serial_port_index_430(int) change_serial_port_index_431(int) slot_PortName_change(int) "
-               "slot_BaudRate_change(int) slot_serial_port_read(QByteArray) update_MainWindow() "
-               "check_byte_receiving() slot_packet_send() monotone_packet_send() check_uart_available_ports(bool) "
-               "update_audio_settings_from_cpu() update_video_settings_from_cpu() "
-               "update_audio_settings_default(bool) slot_input_audio_change(int) goto_window_430() "
-               "goto_window_431() slot_PortName_change_from_index(int)";
-        QTest::newRow("Serial_port") << &Serial_port::staticMetaObject
-                                     << "signal_serial_port_read(QByteArray) port_renamed(QString,QString) "
-                                        "serial_read(QByteArray) ack_recieved_and_send_new_msg() serial_port_timeout()";
-    }
-
-    // What a string-based connection or invokeMethod finds, in the order the classes declare it.
-    void meta_objects()
-    {
-        QFETCH(const QMetaObject*, meta);
-        QFETCH(QString, methods);
-        QStringList declared;
-        for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-            declared << QString::fromLatin1(meta->method(i).methodSignature());
-        QCOMPARE(declared.join(' '), methods);
     }
 };
 
