@@ -162,13 +162,3 @@ QMap<QString, QString> labels(const QWidget& window, const QStringList& changes 
 // The control a user finds next to `caption` (a label's text or a button's own) inside
 // a group box titled `group`.
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
-
-// Rows (group, caption, choice, offset, value) of a control found by its group box and
-// caption, its choice, and the settings frame byte at `offset` it sets to `value`.
-void control_columns();
-void control_row(const char* group, const char* caption, int choice, int offset, int value);
-// One frame, `value` at `offset`, else `status`.
-void check_control(Rig& rig, QWidget& window, const status::Values& status);
-// The same rows the other way: the box reports `value` for the setting at `offset`, and the
-// control shows it without sending anything.
-void check_mirror(Rig& rig, QWidget& window, status::Values status);
