@@ -11,7 +11,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -170,44 +169,6 @@ status::Values status_431(uint8_t flags)
     s.flags = flags;
     static_cast<Group_routing&>(s.settings) = default_group_routing;
     return s;
-}
-
-Boxsim::Boxsim(const QStringList& options)
-{
-    process.start(BOXSIM_PATH, options + QStringList{"--link", dir.filePath("box")});
-    QTRY_VERIFY(QFile::exists(dir.filePath("box")));
-}
-
-Boxsim::~Boxsim()
-{
-    close(fd);
-    process.kill();
-    process.waitForFinished();
-}
-
-QList<status::Values> Boxsim::frames(int ms, const std::function<bool(const status::Values&)>& last)
-{
-    if (fd < 0)
-        fd = open(QFile::encodeName(pty()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QList<status::Values> out;
-    QElapsedTimer clock;
-    for (clock.start(); clock.elapsed() < ms;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        char byte;
-        while (read(fd, &byte, 1) == 1)
-            if (assembler.push(static_cast<uint8_t>(byte)) == frame::Assembler::Result::frame_ok) {
-                out << status::Values{};
-                status::decode(assembler.payload(), out.last());
-                if (last && last(out.last()))
-                    return out;
-            }
-    }
-    return out;
-}
-
-void Boxsim::send(const QByteArray& bytes)
-{
-    QCOMPARE(write(fd, bytes.constData(), bytes.size()), bytes.size());
 }
 
 Rig::Rig(Lines lines)

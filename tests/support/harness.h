@@ -109,27 +109,6 @@ Settings_values settings_in(const QByteArray& frame);
 status::Values status_430(uint8_t flags = 0x20);
 status::Values status_431(uint8_t flags = 0x01);
 
-// boxsim as a process, on a pseudo-terminal of its own; frames() reads that line itself.
-class Boxsim
-{
-public:
-    explicit Boxsim(const QStringList& options);
-    ~Boxsim();
-
-    QString pty() const { return QFileInfo(dir.filePath("box")).symLinkTarget(); }
-
-    // The status frames with a good CRC that arrive within `ms`, up to and including the
-    // first one `last` accepts when it is given.
-    QList<status::Values> frames(int ms = 150, const std::function<bool(const status::Values&)>& last = {});
-    void send(const QByteArray& bytes);
-    QProcess process;
-
-private:
-    QTemporaryDir dir;
-    int fd = -1;
-    frame::Assembler assembler;
-};
-
 // The tool with a box on each of two lines; the watchdog is ticked by hand. By path, the
 // tool opens box 0's line as --port names it; listed, the lines are the stand-in ports and
 // the model-430 window opens the stored one (port 0 in an empty store).
