@@ -303,8 +303,6 @@ private slots:
         QTest::newRow("two boxes, the second of another model")
             << "apply FILE --port BOX --port SECOND" << none << 5 << " is a MRL-QDC-431";
         QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
-        QTest::newRow("check, a FIFO") << "check FILE"
-                                       << "FIFO" << 5 << ": not a regular file";
         QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("64 KiB") << apply << "PAD=" << 0 << " applied";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";

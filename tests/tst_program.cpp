@@ -242,7 +242,6 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "-p, --port <PATH>";
         QTest::newRow("version") << QStringList{"--version"} << 0 << "tavolink 1.0.0\n";
         QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << 2 << "Unknown option 'baud'";
-        QTest::newRow("port without path") << QStringList{"-p"} << 2 << "Missing value after '-p'";
         QTest::newRow("stray argument") << QStringList{"ttyUSB0"} << 2 << "unexpected argument: ttyUSB0";
     }
 

@@ -86,8 +86,6 @@ private slots:
         row("version 1.1", [](auto& s) { s.protocol_version = 0x11; }, {"protocol_ver=1.1, Ok|color: green"});
         row("version 3.1", [](auto& s) { s.protocol_version = 0x31; },
             {"protocol_ver=3.1, Version mistmatch|color: red"});
-        row("version 2.1", [](auto& s) { s.protocol_version = 0x21; },
-            {"protocol_ver=2.1, Version mistmatch|color: red"});
         row("forced format on", [](auto& s) { s.settings.manual_fmt_enable = 1; },
             {"forced_format_warning=!|color:red"});
         row("unknown device", [](auto& s) { s.device_id = 0x0123; }, {"device=Unknown|"});
@@ -380,12 +378,6 @@ private slots:
         QCOMPARE(stored("mirelo_serial_port_431", "MainWindow/pos"), QVariant(QPoint(300, 260)));
         QCOMPARE(stored("mirelo_serial_port", "SerialPort/SerialPort"), QVariant());
         QVERIFY(stored("mirelo_serial_port", "MainWindow/pos").isValid());
-
-        Log_capture log;
-        MainWindow window(nullptr, "/dev/tavolink-no-such-port");
-        MainWindow_probe{window}.tick();
-        QVERIFY(log.lines.filter("Failed to open port:").first().startsWith("\"/dev/tavolink-no-such-port\""));
-        QCOMPARE(labels(window)["label_receiving_status"], QString("Fault|color: red"));
     }
 
     // A window may be placed partly off the screen, as long as its title bar can be grabbed.
