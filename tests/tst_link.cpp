@@ -9,7 +9,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QSerialPortInfo>
 
 #include <termios.h>
 
@@ -231,7 +230,8 @@ private slots:
         QVERIFY(stand_in_ports::describe(0, twin));
         Rig rig(Rig::Lines::listed);
         Log_capture log;
-        rig.box[0].unplug();
+        stand_in_ports::unplug(0);
+        rig.box[0] = Box_end(-1); // the line breaks
         QTRY_COMPARE(log.lines.filter("serial port lost:").size(), 1);
         QVERIFY(stand_in_ports::place(0, rig.box[0].path()) && stand_in_ports::describe(0, twin)
                 && stand_in_ports::describe(1, twin));

@@ -102,13 +102,6 @@ QList<QByteArray> Box_end::frames(int wait_ms)
     return frames;
 }
 
-void Box_end::unplug()
-{
-    stand_in_ports::unplug(index);
-    pty.reset();
-    pty = std::make_unique<Pseudo_terminal>();
-}
-
 void Box_player::step()
 {
     char buffer[256];

@@ -68,9 +68,6 @@ public:
 
     int slave() const { return pty->slave(); }
 
-    // The adapter is pulled: the line breaks and the port leaves the system's list.
-    void unplug();
-
 private:
     int index;
     std::unique_ptr<Pseudo_terminal> pty;
