@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -77,28 +78,23 @@ public:
         return said;
     }
 
-    // How many times the program said `event`, or an event that begins with it and a blank.
-    int said(const QString& event)
-    {
-        int count = 0;
-        for (const QString& e : events())
-            count += e == event || e.startsWith(event + ' ');
-        return count;
-    }
-
     // Plays `box` until the program has said `event` `times` times, up to a bound, or for
     // `ms` when `times` is 0. The window's look for its port runs with each period.
     bool await(Box_player& box, const QString& event, int times = 1, int ms = 15000)
     {
+        // How many times the program said `event`, or an event that begins with it and a blank.
+        const auto said = [&] {
+            return events().filter(QRegularExpression('^' + QRegularExpression::escape(event) + "( |$)")).size();
+        };
         QElapsedTimer clock;
         for (clock.start(); clock.elapsed() < ms; box.play(40)) {
             QCoreApplication::processEvents();
             if (probe)
                 probe->tick();
-            if (times > 0 && said(event) >= times)
+            if (times > 0 && said() >= times)
                 return true;
         }
-        return said(event) == times;
+        return said() == times;
     }
 
     // The program talks to `box`, whose settings are not those it had: a mute click reaches

@@ -1,17 +1,21 @@
 // tavolinkctl as a process against a box the test plays on a pseudo-terminal: status in the
 // windows' words, watch's events, settings files saved and applied byte for byte, bad files
-// refused before a byte is sent, the exit statuses, the ports the system lists, the view's numbers.
+// refused before a byte is sent, the exit statuses, the ports the system lists, the view's numbers;
+// monitor's web configuration files and its login throttle.
 #include "harness.h"
+#include "login_throttle.h"
 #include "setting_names.h"
 #include "settings_file.h"
 #include "stand_in_ports.h"
 #include "status_view.h"
+#include "web_config.h"
 
 #include <QComboBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 
+#include <crypt.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -20,6 +24,8 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(status::Values)
+
+using std::chrono::milliseconds;
 
 namespace {
 
@@ -88,11 +94,30 @@ const QMap<QString, QString> status_labels = {{"crc_error", "crc_err"},     {"er
                                               {"pid", "pid_detected"},      {"protocol_version", "protocol_ver"},
                                               {"channels", "aud_channels"}, {"frequency", "aud_freq"}};
 
+// A file giving `user` a bcrypt hash of `password` under `prefix` ("$2b$" ...), at the lowest cost.
+QString users(const char* user, const char* password, const char* prefix = "$2b$")
+{
+    return QStringLiteral("basic_auth_users:\n  %1: '%2'\n")
+        .arg(user, crypt(password, crypt_gensalt(prefix, 4, nullptr, 0)));
+}
+
 } // namespace
 
 class Tst_ctl : public Tool_test
 {
     Q_OBJECT
+
+    QTemporaryDir web_dir;
+    int writes = 0;
+
+    // Each write a second later than the last, so that its time tells it from the one before.
+    void write_web(const QString& text, const QString& name = "web.yml")
+    {
+        QFile out(web_dir.filePath(name));
+        QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QVERIFY(out.write(text.toUtf8()) == text.toUtf8().size() && out.flush()); // before the time is set
+        QVERIFY(out.setFileTime(QDateTime::currentDateTime().addSecs(++writes), QFileDevice::FileModificationTime));
+    }
 
 private slots:
 
@@ -278,8 +303,6 @@ private slots:
         QTest::newRow("two boxes, the second of another model")
             << "apply FILE --port BOX --port SECOND" << none << 5 << " is a MRL-QDC-431";
         QTest::newRow("a FIFO") << apply << "FIFO" << 5 << ": not a regular file";
-        QTest::newRow("check, a FIFO") << "check FILE"
-                                       << "FIFO" << 5 << ": not a regular file";
         QTest::newRow("larger than 64 KiB") << apply << QString(65537, ' ') << 5 << ": larger than 64 KiB";
         QTest::newRow("64 KiB") << apply << "PAD=" << 0 << " applied";
         QTest::newRow("settings match") << "check FILE" << none << 0 << "settings match";
@@ -492,6 +515,74 @@ private slots:
         QCOMPARE(QList<int>({ports.status, text.status, several.exitCode()}), QList<int>({0, 0, 2}));
         stand_in_ports::describe(0, {});
         stand_in_ports::describe(1, {});
+    }
+
+    void web_config_files_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("good");     // alice's login with "secret"
+        QTest::addColumn<QString>("fault"); // empty for a good file
+        const QString tls = "tls_server_config:\n  cert_file: cert.pem\n";
+        write_web("CERT", "cert.pem"), write_web("KEY", "key.pem");
+        QTest::newRow("good password") << users("alice", "secret") << true << "";
+        QTest::newRow("$2y$, as htpasswd writes it") << users("alice", "secret", "$2y$") << true << "";
+        QTest::newRow("wrong password") << users("alice", "Secret") << false << "";
+        QTest::newRow("unknown user, another's password") << users("bob", "secret") << false << "";
+        QTest::newRow("TLS files beside the file") << tls + "  key_file: key.pem\n" << false << "";
+        QTest::newRow("bad YAML") << "basic_auth_users: {alice: [\n" << false << "not YAML: line 2";
+        QTest::newRow("unknown key") << "basic_auth_user: {}" << false << "unknown key basic_auth_user";
+        QTest::newRow("not a bcrypt hash")
+            << "basic_auth_users: {alice: $6$salt$hash}" << false << "alice is not a bcrypt";
+        QTest::newRow("cert without key") << tls << false << "cert_file without key_file";
+    }
+
+    // monitor's web configuration as files an administrator writes, with bcrypt hashes made here.
+    // Read again over alice's "old": a good file replaces it, a bad one is named and leaves it in
+    // force (read first, no login). A good login passes again, remembered, not with another password.
+    void web_config_files()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, good);
+        QFETCH(QString, fault);
+        const QString file = web_dir.filePath("web.yml");
+        write_web(users("alice", "old"));
+        Web_config config(file);
+        write_web(text);
+        QVERIFY(config.reload_if_changed() && !config.reload_if_changed());
+        const QString said = config.fault(), kept = "; the last good configuration stays in force";
+        QVERIFY2(fault.isEmpty() ? said.isEmpty()
+                                 : said.startsWith(file + ": ") && said.contains(fault) && said.endsWith(kept),
+                 qPrintable(said));
+        QCOMPARE(Web_config(file).loaded(), fault.isEmpty());
+        QCOMPARE(QList<bool>({config.check("alice", "secret"), config.check("alice", "secret"),
+                              config.check("alice", "secret!"), config.check("alice", "old")}),
+                 QList<bool>({good, good, false, !fault.isEmpty()}));
+    }
+
+    void throttle_data()
+    {
+        QTest::addColumn<QString>("logins"); // f failed, s succeeded, w 5 s pass; each after any wait
+        QTest::addColumn<int>("wait");       // then, and none for another address
+        QTest::newRow("the third within 10 s refused") << "fff" << 1000;
+        QTest::newRow("each further doubles it") << "fffff" << 4000;
+        QTest::newRow("up to 4 s") << "ffffff" << 4000;
+        QTest::newRow("a good login clears them") << "fffsf" << 0;
+        QTest::newRow("failures spread wider than 10 s") << "fwfwfwf" << 0;
+    }
+
+    void throttle()
+    {
+        QFETCH(QString, logins);
+        QFETCH(int, wait);
+        milliseconds now(1000000);
+        Login_throttle throttle({3, milliseconds(10000), milliseconds(1000), milliseconds(4000)}, [&] { return now; });
+        for (const QChar login : logins) {
+            now += login == 'w' ? milliseconds(5001) : throttle.wait("192.0.2.1");
+            if (login != 'w')
+                login == 'f' ? throttle.failed("192.0.2.1") : throttle.succeeded("192.0.2.1");
+        }
+        QCOMPARE(throttle.wait("192.0.2.1"), milliseconds(wait));
+        QCOMPARE(throttle.wait("192.0.2.2"), milliseconds(0));
     }
 };
 

@@ -11,7 +11,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -103,13 +102,6 @@ QList<QByteArray> Box_end::frames(int wait_ms)
     return frames;
 }
 
-void Box_end::unplug()
-{
-    stand_in_ports::unplug(index);
-    pty.reset();
-    pty = std::make_unique<Pseudo_terminal>();
-}
-
 void Box_player::step()
 {
     char buffer[256];
@@ -170,44 +162,6 @@ status::Values status_431(uint8_t flags)
     s.flags = flags;
     static_cast<Group_routing&>(s.settings) = default_group_routing;
     return s;
-}
-
-Boxsim::Boxsim(const QStringList& options)
-{
-    process.start(BOXSIM_PATH, options + QStringList{"--link", dir.filePath("box")});
-    QTRY_VERIFY(QFile::exists(dir.filePath("box")));
-}
-
-Boxsim::~Boxsim()
-{
-    close(fd);
-    process.kill();
-    process.waitForFinished();
-}
-
-QList<status::Values> Boxsim::frames(int ms, const std::function<bool(const status::Values&)>& last)
-{
-    if (fd < 0)
-        fd = open(QFile::encodeName(pty()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QList<status::Values> out;
-    QElapsedTimer clock;
-    for (clock.start(); clock.elapsed() < ms;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        char byte;
-        while (read(fd, &byte, 1) == 1)
-            if (assembler.push(static_cast<uint8_t>(byte)) == frame::Assembler::Result::frame_ok) {
-                out << status::Values{};
-                status::decode(assembler.payload(), out.last());
-                if (last && last(out.last()))
-                    return out;
-            }
-    }
-    return out;
-}
-
-void Boxsim::send(const QByteArray& bytes)
-{
-    QCOMPARE(write(fd, bytes.constData(), bytes.size()), bytes.size());
 }
 
 Rig::Rig(Lines lines)
@@ -275,64 +229,6 @@ QWidget* control(QWidget& window, const QString& group, const QString& caption)
         }
     }
     return nullptr;
-}
-
-void control_columns()
-{
-    QTest::addColumn<QString>("group");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<int>("choice");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<int>("value");
-}
-
-void control_row(const char* group, const char* caption, int choice, int offset, int value)
-{
-    QTest::addRow("%s %s", group, caption) << group << caption << choice << offset << value;
-}
-
-void check_control(Rig& rig, QWidget& window, const status::Values& status)
-{
-    QFETCH(QString, group);
-    QFETCH(QString, caption);
-    QFETCH(int, choice);
-    QFETCH(int, offset);
-    QFETCH(int, value);
-    QWidget* const picked = control(window, group, caption);
-    QVERIFY2(picked, qPrintable(caption));
-    if (auto* combo = qobject_cast<QComboBox*>(picked)) { // as a user picks it
-        combo->setCurrentIndex(choice);
-        emit combo->activated(choice);
-    } else {
-        qobject_cast<QAbstractButton*>(picked)->click();
-    }
-    const QList<QByteArray> sent = rig.box[0].frames();
-    QCOMPARE(sent.size(), 1);
-    QByteArray expected = frame::build_settings_frame(status.device_id, status.settings);
-    expected[offset] = static_cast<char>(value);
-    QCOMPARE(sent[0].left(sent[0].size() - 2).toHex(), expected.left(expected.size() - 2).toHex());
-}
-
-void check_mirror(Rig& rig, QWidget& window, status::Values status)
-{
-    QFETCH(QString, group);
-    QFETCH(QString, caption);
-    QFETCH(int, offset);
-    QFETCH(int, value);
-    QWidget* const shown = control(window, group, caption);
-    QVERIFY2(shown, qPrintable(caption));
-    auto* button = qobject_cast<QAbstractButton*>(shown);
-    if (button && !button->isCheckable())
-        QSKIP("a push button shows nothing");
-    // Settings frame byte 6 is the first setting its layout carries.
-    const std::size_t first = status.device_id == frame::device_id_430 ? 0 : group_routing_first;
-    status.settings.*settings_wire_order[first + static_cast<std::size_t>(offset) - 6] = static_cast<uint8_t>(value);
-    rig.box[0].send(status);
-    if (button)
-        QVERIFY(button->isChecked());
-    else
-        QCOMPARE(qobject_cast<QComboBox*>(shown)->currentIndex(), value);
-    QCOMPARE(rig.box[0].frames(50).size(), 0);
 }
 
 const models::Model test_model = {0x7E57,

@@ -68,9 +68,6 @@ public:
 
     int slave() const { return pty->slave(); }
 
-    // The adapter is pulled: the line breaks and the port leaves the system's list.
-    void unplug();
-
 private:
     int index;
     std::unique_ptr<Pseudo_terminal> pty;
@@ -109,27 +106,6 @@ Settings_values settings_in(const QByteArray& frame);
 status::Values status_430(uint8_t flags = 0x20);
 status::Values status_431(uint8_t flags = 0x01);
 
-// boxsim as a process, on a pseudo-terminal of its own; frames() reads that line itself.
-class Boxsim
-{
-public:
-    explicit Boxsim(const QStringList& options);
-    ~Boxsim();
-
-    QString pty() const { return QFileInfo(dir.filePath("box")).symLinkTarget(); }
-
-    // The status frames with a good CRC that arrive within `ms`, up to and including the
-    // first one `last` accepts when it is given.
-    QList<status::Values> frames(int ms = 150, const std::function<bool(const status::Values&)>& last = {});
-    void send(const QByteArray& bytes);
-    QProcess process;
-
-private:
-    QTemporaryDir dir;
-    int fd = -1;
-    frame::Assembler assembler;
-};
-
 // The tool with a box on each of two lines; the watchdog is ticked by hand. By path, the
 // tool opens box 0's line as --port names it; listed, the lines are the stand-in ports and
 // the model-430 window opens the stored one (port 0 in an empty store).
@@ -162,13 +138,3 @@ QMap<QString, QString> labels(const QWidget& window, const QStringList& changes 
 // The control a user finds next to `caption` (a label's text or a button's own) inside
 // a group box titled `group`.
 QWidget* control(QWidget& window, const QString& group, const QString& caption);
-
-// Rows (group, caption, choice, offset, value) of a control found by its group box and
-// caption, its choice, and the settings frame byte at `offset` it sets to `value`.
-void control_columns();
-void control_row(const char* group, const char* caption, int choice, int offset, int value);
-// One frame, `value` at `offset`, else `status`.
-void check_control(Rig& rig, QWidget& window, const status::Values& status);
-// The same rows the other way: the box reports `value` for the setting at `offset`, and the
-// control shows it without sending anything.
-void check_mirror(Rig& rig, QWidget& window, status::Values status);
