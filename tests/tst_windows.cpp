@@ -1,7 +1,8 @@
 // Both windows: what each status shows, what each control sends (found by the caption the
 // user reads) and shows of the box, the model-431 window's link check, the forced-format rule,
 // "Default Set", the switch between the windows with the port choice carried across both
-// ways, the port panel and the settings store; last, both forms at the interface font.
+// ways, the port panel and the settings store, the window's and the transport's slots in
+// their declared order; last, both forms at the interface font.
 #include "harness.h"
 #include "interface_font.h"
 #include "parcer.h"
@@ -471,6 +472,28 @@ private slots:
         rig.probe.tick();
         rig.window.findChild<QComboBox*>("comboBox_Out_Gr_1")->activated(4);
         QCOMPARE(rig.box[1].frames().size(), 1);
+    }
+
+    // What a string-based connection or invokeMethod finds, in the order the classes declare it.
+    void meta_objects()
+    {
+        const auto declared = [](const QMetaObject& meta) {
+            QStringList methods;
+            for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+                methods << QString::fromLatin1(meta.method(i).methodSignature());
+            return methods.join(' ');
+        };
+        QCOMPARE(declared(MainWindow::staticMetaObject),
+                 "parcing_data_ready(uint8_t*) new_connection_is_set() input_audio_is_changed(int) "
+                 "change_serial_port_index_430(int) change_serial_port_index_431(int) slot_PortName_change(int) "
+                 "slot_BaudRate_change(int) slot_serial_port_read(QByteArray) update_MainWindow() "
+                 "check_byte_receiving() slot_packet_send() monotone_packet_send() check_uart_available_ports(bool) "
+                 "update_audio_settings_from_cpu() update_video_settings_from_cpu() "
+                 "update_audio_settings_default(bool) slot_input_audio_change(int) goto_window_430() "
+                 "goto_window_431() slot_PortName_change_from_index(int)");
+        QCOMPARE(declared(Serial_port::staticMetaObject),
+                 "signal_serial_port_read(QByteArray) port_renamed(QString,QString) serial_read(QByteArray) "
+                 "ack_recieved_and_send_new_msg() serial_port_timeout()");
     }
 
     // Last: it sets the interface font for the whole application.

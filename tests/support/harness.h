@@ -87,7 +87,6 @@ struct Box_player
     QByteArray written{}; // every byte the program sent
     QByteArray rest{};    // the end of a frame begun before the program sent: the box waits for it
     int answered = 0;
-    qint64 dropped = 0; // bytes the line did not take while nobody read it
 
     // Takes in what the program wrote, answers it, and sends one status frame.
     void step();
