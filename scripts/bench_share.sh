@@ -194,8 +194,7 @@ run_monitor() {
             fi
             client_pids+=($!)
             watches+=("$case_dir/watch$i.jsonl")
-            # One after another: a watch whose greeting the monitor answers after more than 1 s
-            # hangs up, and a client that hangs up before the answer brings the monitor down.
+            # One after another, so that a watch that does not join is the one named.
             bench_await "$settle" clients_are "$url" $((i + 1)) || {
                 running "$key" "$server_pid" "$server_name"
                 die "$key: watch $i did not join the share: $(cat "$case_dir/monitor.err" "$case_dir/watch$i.err")"

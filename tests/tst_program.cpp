@@ -286,11 +286,11 @@ private slots:
             log += QString::fromLocal8Bit(tool.readAllStandardError());
             return log.split('\n').contains(line);
         };
-        QTRY_VERIFY_WITH_TIMEOUT(logged("byte_received is ok"), 6000); // the 2000 ms watchdog ran
+        QTRY_VERIFY_WITH_TIMEOUT(logged("byte_received is ok"), 15000); // the 2000 ms watchdog ran
         box.process.write("431\n");
-        QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 431"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 431"), 10000);
         box.process.write("430\n");
-        QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 430"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(logged("emit to 430"), 10000);
 
         bool closed = false; // once: QTRY_VERIFY evaluates its condition once more at the end
         QTRY_VERIFY(closed || (closed = close_tool_window()));
