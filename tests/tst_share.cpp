@@ -40,8 +40,8 @@ struct Share_peer
         socket.connectToServer(share_path());
         socket.waitForConnected(5000);
         socket.write(port.toUtf8() + '\n');
-        QTest::qWaitFor([this] { return socket.canReadLine(); }, 5000);
-        return QString::fromUtf8(socket.readLine()).trimmed();
+        const bool answered = QTest::qWaitFor([this] { return socket.canReadLine(); }, 5000);
+        return answered ? QString::fromUtf8(socket.readLine()).trimmed() : QString();
     }
 
     // The records that have come, all of them since the greeting.
