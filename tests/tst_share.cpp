@@ -481,11 +481,11 @@ private slots:
         scrapes = scraped = 0;
         int changes = 0;
         QByteArray log;
+        // The monitor sees each change before the next, however busy the machine: what the line
+        // loses while it waits is not the share's to pass on.
+        const QString seen = QStringLiteral("tavolink_sdi_crc_errors{port=\"%1\"} %2\n").arg(box.pty.slave_path());
         while (!(log += monitor.readAllStandardError()).contains("took too little") && changes < 900) {
             box.status.crc_err_count = quint16(++changes);
-            // The monitor sees each change before the next, however busy the machine: what the
-            // line loses while it waits is not the share's to pass on.
-            const QString seen = QStringLiteral("tavolink_sdi_crc_errors{port=\"%1\"} %2\n").arg(box.pty.slave_path());
             QTRY_VERIFY_WITH_TIMEOUT(metrics().contains(seen.arg(changes).toUtf8()), 20000);
             QTest::qWait(100);
         }
