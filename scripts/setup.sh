@@ -12,12 +12,14 @@ tavolink_run_packages=(
     fonts-dejavu-extra
 )
 # The tests besides: the Qt 6 build, the X server of the end-to-end test, the format and
-# desktop-entry checks, the Prometheus server and promtool that monitor is tested against.
+# desktop-entry checks, the Prometheus server and promtool that monitor is tested against, and
+# for its web server a TLS client, certificates made with openssl, and the page in headless Chromium.
 tavolink_test_packages=(
     qt6-base-dev qt6-serialport-dev
     xvfb xauth libx11-dev clang-format
     desktop-file-utils appstream dpkg-dev
     prometheus
+    curl openssl chromium chromium-driver python3-selenium
 )
 # Benchmarks (ser2net and socat: the relay the share is measured against), fuzzing, the demo and
 # the soak run.

@@ -12,6 +12,7 @@ struct Command_options
     QStringList ports;     // apply and monitor: every --port, one a box
     QStringList expect;    // monitor: every --expect, as PORT=FILE
     QString listen;        // monitor: --listen
+    QString web_config;    // monitor: --web-config
     int timeout_ms = 3000; // --timeout: how long to wait for the first status frame
     bool json = false;     // --json
     bool dry_run = false;  // --dry-run

@@ -43,6 +43,16 @@ void Expected_settings::load_if_changed()
     compare();
 }
 
+Expected_settings::State Expected_settings::state() const
+{
+    State now{path, reported, std::nullopt, {}};
+    if (reported.isEmpty() && last)
+        now.match = differs.empty();
+    for (const auto& [name, drift] : differs)
+        now.differing << name;
+    return now;
+}
+
 void Expected_settings::compare()
 {
     QString fault = contents.faults.join(QStringLiteral("; "));

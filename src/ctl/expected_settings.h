@@ -9,6 +9,7 @@
 #include <QDateTime>
 
 #include <map>
+#include <optional>
 
 class Expected_settings : public QObject
 {
@@ -16,6 +17,17 @@ class Expected_settings : public QObject
 
 public:
     Expected_settings(Metric_families& families, Box_watch& watch, const QString& port, const QString& path);
+
+    // The comparison now, as the series show it.
+    struct State
+    {
+        QString file;
+        QString fault;             // why the file cannot be compared; empty when it can
+        std::optional<bool> match; // absent until a frame and a good file are compared
+        QStringList differing;     // the settings that differ, by name
+    };
+
+    State state() const;
 
 signals:
     // As Box_watch's: a setting starts or stops differing.

@@ -50,8 +50,10 @@ std::vector<QCommandLineOption> option_table()
          "with its port."},
         {"timeout", "How long to wait for the first status frame (default 3).", "SECONDS", "3"},
         {"dry-run", "apply: check, print the frame in hex and send nothing."},
-        {"listen", "monitor: the address and port to serve /metrics on (default 127.0.0.1:9430).", "ADDRESS:PORT",
+        {"listen", "monitor: the address and port to serve /metrics, the API and the page on (default 127.0.0.1:9430).", "ADDRESS:PORT",
          "127.0.0.1:9430"},
+        {"web-config", "monitor: serve over TLS and with logins as the exporters' web configuration FILE says "
+         "(tls_server_config, basic_auth_users); read again when it changes.", "FILE"},
         {"expect", "monitor: compare the box on PORT (one that --port names) with the settings FILE, as check does; "
          "once for each such box.", "PORT=FILE"},
     };
@@ -87,8 +89,8 @@ const std::vector<Command>& commands()
          check_settings, box_json, false, false},
         {"reset-errors", {}, "clear the model-430 box's CRC error count, as Reset Errors does", reset_errors, box,
          false, false},
-        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM, serve their state on /metrics and\n"
-         "share the boxes with other programs; sends only what they send", monitor, box_json + QStringList{"listen", "expect"}, true, true},
+        {"monitor", {}, "watch every --port's box until SIGINT or SIGTERM, serve their state on /metrics, an API and a\n"
+         "page, and share the boxes with other programs; sends only what they and the page's logged-in users send", monitor, box_json + QStringList{"listen", "expect", "web-config"}, true, true},
     };
     // clang-format on
     return table;
@@ -219,6 +221,7 @@ int main(int argc, char** argv)
     chosen.ports = ports;
     chosen.expect = parser.values(QStringLiteral("expect"));
     chosen.listen = parser.value(QStringLiteral("listen"));
+    chosen.web_config = parser.value(QStringLiteral("web-config"));
     chosen.json = parser.isSet(QStringLiteral("json"));
     chosen.dry_run = parser.isSet(QStringLiteral("dry-run"));
     chosen.file = arguments.value(1);

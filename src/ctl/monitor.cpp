@@ -1,14 +1,14 @@
-// tavolinkctl monitor: a watch per box, their metrics on one HTTP endpoint, the boxes shared.
+// tavolinkctl monitor: a watch per box, their metrics, API and page on one web server, the boxes shared.
 #include "monitor.h"
 
 #include "box_metrics.h"
 #include "box_share.h"
 #include "box_watch.h"
 #include "expected_settings.h"
-#include "metrics_server.h"
 #include "output.h"
 #include "share_place.h"
 #include "share_server.h"
+#include "web_server.h"
 
 #include <memory>
 
@@ -31,14 +31,17 @@ struct Box
 
 int monitor(const Command_options& options)
 {
+    std::unique_ptr<Web_config> config;
+    if (!options.web_config.isEmpty()) {
+        config = std::make_unique<Web_config>(options.web_config);
+        if (!config->loaded()) {
+            complain(config->fault());
+            return exit_status::bad_file;
+        }
+    }
     // Declared before the server so that it is collected from only while it lives.
     prometheus::Registry registry;
     Metric_families families(registry);
-    Metrics_server server(registry);
-    if (const std::optional<Failure> failure = server.listen(options.listen)) {
-        complain(failure->message);
-        return failure->status;
-    }
 
     const bool sharing = !share_place::served_at().isEmpty();
     std::vector<std::unique_ptr<Box>> boxes;
@@ -75,6 +78,16 @@ int monitor(const Command_options& options)
             }
         boxes.back()->share = std::make_unique<Box_share>(watch.link, port, families);
         shares.push_back(boxes.back()->share.get());
+    }
+    std::vector<Web_boxes::Source> sources;
+    for (int i = 0; i < static_cast<int>(boxes.size()); ++i)
+        sources.push_back({options.ports[i], &boxes[i]->watch, boxes[i]->share.get(), boxes[i]->expected.get()});
+    Web_boxes web_boxes(sources);
+    // Before the ports' share, so that a monitor that cannot serve leaves the ports to others.
+    Web_server server(registry, web_boxes, config.get());
+    if (const std::optional<Failure> failure = server.listen(options.listen)) {
+        complain(failure->message);
+        return failure->status;
     }
     // Destroyed before the boxes: the socket goes first, so that clients find the ports free.
     Share_server share(shares);

@@ -191,3 +191,24 @@ QJsonObject view_object(const Status_view& view)
     object.insert(QStringLiteral("settings"), settings);
     return object;
 }
+
+QJsonObject typed_object(const Status_view& view)
+{
+    const Status_numbers& n = view.numbers;
+    const auto json = [](const auto& number) { return number ? QJsonValue(double(*number)) : QJsonValue(); };
+    std::map<QString, QJsonValue> numbers = {
+        {QStringLiteral("rate"), json(n.sdi_rate_gbps)},
+        {QStringLiteral("frame"), json(n.frame_rate_hz)},
+        {QStringLiteral("mapping"), json(n.bits_per_component)},
+        {QStringLiteral("error_count"), json(n.crc_errors)},
+        {QStringLiteral("channels"), json(n.audio_channels)},
+        {QStringLiteral("frequency"), json(n.audio_sample_rate_hz)},
+    };
+    if (n.layout == models::Status_layout::m431) // model 430's type is a name, not a rate
+        numbers.emplace(QStringLiteral("type"), json(n.hdmi_rate_gbps));
+    QJsonObject object = view_object(view);
+    for (const Shown_value& value : view.status)
+        if (const auto it = numbers.find(value.key); it != numbers.end())
+            object.insert(value.key, it->second);
+    return object;
+}

@@ -62,3 +62,6 @@ QString shown_text(const Status_view& view, const QString& key);
 // The view as "Caption: text" lines, and as one object with the settings under "settings".
 QStringList view_lines(const Status_view& view);
 QJsonObject view_object(const Status_view& view);
+// The same object, each status value that is one number given as that JSON number (null where the
+// view has none) in place of its text.
+QJsonObject typed_object(const Status_view& view);

@@ -69,7 +69,7 @@ Box_share::Box_share(Box_link& link, const QString& port, Metric_families& famil
     , refused(families.share_frames_refused.Add(labels))
 {
     ack_timer.setSingleShot(true);
-    connect(&ack_timer, &QTimer::timeout, this, &Box_share::answered);
+    connect(&ack_timer, &QTimer::timeout, this, [this] { answered(false); });
     // After the link's own reading, so that the model is known before a client hears the frame.
     connect(&link.line, &Box_line::received, this, &Box_share::forward);
     connect(&link.line, &Box_line::lost, this, &Box_share::port_lost);
@@ -185,7 +185,7 @@ void Box_share::forward(const QByteArray& bytes)
             if (!client->refused) // it is told why and let go, nothing more
                 send(*client, record);
     if (!acks.empty() && outstanding)
-        answered();
+        answered(true);
 }
 
 void Box_share::send(Client& client, const QByteArray& record)
@@ -259,7 +259,7 @@ void Box_share::read_from(Client& client)
         // As on the port itself: what is written while the port is away goes nowhere.
         if (!link.line.is_open())
             continue;
-        queue.push_back({client.id, frame});
+        queue.push_back({client.id, frame, {}});
         ++client.waiting;
         pass_next();
     }
@@ -280,44 +280,67 @@ void Box_share::refuse(Client& client, const QString& why)
         client.socket->disconnectFromServer();
 }
 
+void Box_share::submit(const QByteArray& frame, std::function<void(bool)> tell)
+{
+    if (!link.line.is_open())
+        return tell(false);
+    queue.push_back({++last_id, frame, std::move(tell)});
+    pass_next();
+}
+
 void Box_share::pass_next()
 {
     if (outstanding || queue.empty())
         return;
-    const Waiting next = queue.front();
+    Waiting next = std::move(queue.front());
     queue.pop_front();
-    Client* client = find(next.client);
-    // A refused client is let go as one that left: what it had waiting goes nowhere.
-    if (!client || client->refused)
-        return pass_next();
-    --client->waiting;
-    const QString line =
-        QStringLiteral("%1: settings frame from %2 to the box: %3").arg(port, client->peer.text(), hex(next.frame));
+    QString sender = QStringLiteral("the monitor's web server");
+    if (!next.answered) {
+        Client* client = find(next.client);
+        // A refused client is let go as one that left: what it had waiting goes nowhere.
+        if (!client || client->refused)
+            return pass_next();
+        --client->waiting;
+        sender = client->peer.text();
+    }
+    const QString line = QStringLiteral("%1: settings frame from %2 to the box: %3").arg(port, sender, hex(next.frame));
     complain(line);
     qCDebug(lc_ctl_line).noquote() << line;
     link.line.write(next.frame);
     passed.Increment();
     outstanding = true;
     owner = next.client;
+    owner_answered = std::move(next.answered);
     ack_timer.start(ack_ms);
 }
 
 // The box acknowledged the outstanding frame, or did not in time: the next may go.
-void Box_share::answered()
+void Box_share::answered(bool acknowledged)
 {
     ack_timer.stop();
     outstanding = false;
     owner = 0;
+    // Told after the state is clear: what it does may submit again.
+    if (const std::function<void(bool)> tell = std::exchange(owner_answered, {}))
+        tell(acknowledged);
     pass_next();
 }
 
 void Box_share::port_lost(const QString& reason)
 {
     away_reason = reason;
+    std::vector<std::function<void(bool)>> unanswered;
+    for (Waiting& w : queue)
+        if (w.answered)
+            unanswered.push_back(std::move(w.answered));
+    if (owner_answered)
+        unanswered.push_back(std::exchange(owner_answered, {}));
     queue.clear();
     ack_timer.stop();
     outstanding = false;
     owner = 0;
+    for (const auto& tell : unanswered)
+        tell(false);
     scanner = frame::Assembler();
     held.clear();
     for (const auto& client : clients) {
@@ -347,7 +370,8 @@ void Box_share::sweep()
         }
     clients.erase(std::remove_if(clients.begin(), clients.end(), [](const auto& client) { return client->gone; }),
                   clients.end());
-    queue.erase(std::remove_if(queue.begin(), queue.end(), [this](const Waiting& w) { return !find(w.client); }),
-                queue.end());
+    queue.erase(
+        std::remove_if(queue.begin(), queue.end(), [this](const Waiting& w) { return !w.answered && !find(w.client); }),
+        queue.end());
     clients_gauge.Set(client_count());
 }

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -54,6 +55,11 @@ public:
 
     int client_count() const { return static_cast<int>(clients.size()); }
 
+    // A checked frame from the monitor itself (its web server), queued behind the clients'
+    // frames under the same one-outstanding rule; `answered` is told whether the box
+    // acknowledged it in time (false too when the port is away or is lost meanwhile).
+    void submit(const QByteArray& frame, std::function<void(bool acknowledged)> answered);
+
     // A client whose greeting named this box: answered, then served from now on, or refused.
     // The socket is this object's from now on.
     void take(QLocalSocket* socket, const Peer& peer);
@@ -73,6 +79,7 @@ private:
     {
         quint64 client;
         QByteArray frame;
+        std::function<void(bool)> answered; // set for the monitor's own frames
     };
 
     void forward(const QByteArray& bytes);
@@ -80,7 +87,7 @@ private:
     void refuse(Client& client, const QString& why);
     void send(Client& client, const QByteArray& record);
     void pass_next();
-    void answered();
+    void answered(bool acknowledged);
     void port_lost(const QString& reason);
     void port_back();
     void sweep();
@@ -92,7 +99,8 @@ private:
     quint64 last_id = 0;
     std::deque<Waiting> queue;
     bool outstanding = false;
-    quint64 owner = 0; // the client whose frame is outstanding; 0 for none, or one gone
+    quint64 owner = 0;                        // the client whose frame is outstanding; 0 for none, or one gone
+    std::function<void(bool)> owner_answered; // when the monitor's own frame is outstanding
     QTimer ack_timer;
     uint16_t model = 0;
     bool have_model = false;
