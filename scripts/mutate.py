@@ -427,13 +427,13 @@ BLIND_LINE_AND_CTL_MUTANTS = [
     ("blind-ctl: --expect with a file for the other model is not reported (model compared with the file's own)",
      [("src/ctl/expected_settings.cpp", r"model_fault\(contents, path, last->device_id, port\)", r"model_fault(contents, path, contents.device_id, port)")]),
 
-    # ---------------- src/monitor/metrics_server.cpp (2) + metrics_server.h (1) ----------------
-    ("blind-ctl: the Allow: GET header goes on 404 answers instead of 405 answers",
-     [("src/monitor/metrics_server.cpp", r"if \(status == MHD_HTTP_METHOD_NOT_ALLOWED\)", r"if (status == MHD_HTTP_NOT_FOUND)")]),
+    # ---------------- src/monitor/web_server.cpp (2) + web_server.h (1), once metrics_server ----------------
+    ("blind-ctl: the Allow header goes on no 405 answer",
+     [("src/monitor/web_server.cpp", r"if \(!reply\.allow\.isEmpty\(\)\)", r"if (reply.allow.isEmpty())")]),
     ("blind-ctl: answered requests are never counted off: after 32 requests every scrape gets 503",
-     [("src/monitor/metrics_server.cpp", r"if \(\*request\)\n        --static_cast", "if (!*request)\n        --static_cast")]),
+     [("src/monitor/web_server.cpp", r"if \(request && request->counted\)", "if (request && !request->counted)")]),
     ("blind-ctl: idle connections are closed after 50 s instead of 5 s",
-     [("src/monitor/metrics_server.h", r"idle_seconds = 5;", r"idle_seconds = 50;")]),
+     [("src/monitor/web_server.h", r"idle_seconds = 5;", r"idle_seconds = 50;")]),
 
     # ---------------- src/ctl/monitor.cpp (1) ----------------
     ("blind-ctl: monitor that cannot listen exits 4 instead of 8",
@@ -556,9 +556,9 @@ BLIND_RUNS_LOGS_MUTANTS = [
        r'Q_LOGGING_CATEGORY\(lc_ctl_line, "tavolinkctl\.line", QtInfoMsg\)',
        r'Q_LOGGING_CATEGORY(lc_ctl_line, "tavolinkctl.line", QtDebugMsg)')]),
     ("blind-runs-logs: monitor's request lines come out under tavolinkctl.line, and tavolinkctl.http.debug=true shows nothing",
-     [("src/monitor/metrics_server.cpp",
-       r'qCDebug\(lc_ctl_http\)',
-       r'qCDebug(lc_ctl_line)')]),
+     [("src/monitor/web_server.cpp",
+       r'qCDebug\(lc_ctl_http\) << QString::fromLatin1\(method\) << QString::fromUtf8\(url\) << reply',
+       r'qCDebug(lc_ctl_line) << QString::fromLatin1(method) << QString::fromUtf8(url) << reply')]),
     ("blind-runs-logs: every status frame is logged as one that shows something new, even when nothing changed",
      [("src/ctl/box_link.cpp",
        r'if \(changed\)\n\s*qCDebug\(lc_ctl_line\)',
@@ -718,6 +718,51 @@ BLIND_35_MUTANTS = [
      [("src/ctl/commands.cpp", r"Share_client::shares\(port\.portName\(\)\)", r"Share_client::shares(port.serialNumber())")]),
 ]
 MUTANTS += BLIND_35_MUTANTS
+
+# Written by a helper who read only src/, the manual page and the API's description: the web server.
+BLIND_37_MUTANTS = [
+    ("blind-37: a PUT body of exactly 64 KiB, the size apply allows, is refused 400 as larger than 65536 bytes",
+     [("src/monitor/web_server.cpp", r"request->body\.size\(\) \+ static_cast<qint64>\(\*body_size\) > settings_file::max_size", r"request->body.size() + static_cast<qint64>(*body_size) >= settings_file::max_size")]),
+    ("blind-37: the browser's first request without a login counts as a failed login and wrong passwords do not: no 429 after repeated bad logins, and a page gets locked out after a few visits",
+     [("src/monitor/web_server.cpp", r"if \(given\) // a browser", r"if (!given) // a browser")]),
+    ("blind-37: with users configured, GET /metrics is served without a login (200 instead of 401)",
+     [("src/monitor/web_server.cpp", r"if \(settings && !settings->users\.empty\(\)\) \{", r'if (settings && !settings->users.empty() && std::strcmp(url, "/metrics") != 0) {')]),
+    ("blind-37: the Origin check is inverted: the server's own page gets 403 refused on every write, while another site's page may write",
+     [("src/monitor/web_server.cpp", r"if \(!origin\.isEmpty\(\) && origin != own\)", r"if (!origin.isEmpty() && origin == own)")]),
+    ("blind-37: every write is refused 415, even with Content-Type application/json",
+     [("src/monitor/web_server.cpp", r'if \(type != "application/json" && !type\.startsWith', r'if (type != "application/json" || !type.startsWith')]),
+    ("blind-37: a reload of --web-config that adds or removes users does not change whether writes are taken: writable and the 403 follow the file read at start, and with the users removed anyone writes without a login",
+     [("src/monitor/web_server.cpp", r"return config && !config->settings\(\)->users\.empty\(\);", r"return serving && !serving->users.empty();")]),
+    ("blind-37: /api/events sends the first event only; after it the page is never updated live",
+     [("src/monitor/web_server.cpp", r"        \+\+event_number;\n", r"")]),
+    ("blind-37: a port with slashes, percent-encoded as one segment (%2Fdev%2FttyUSB0), is split at its slashes: /api/boxes/PORT and its settings get 404",
+     [("src/monitor/web_server.cpp", r"const QStringList parts = QString::fromUtf8\(url\)\.mid\(1\)\.split\(QLatin1Char\('/'\)\);", r"const QStringList parts = QUrl::fromPercentEncoding(QByteArray(url)).mid(1).split(QLatin1Char('/'));")]),
+    ("blind-37: each event stream keeps one of the 32 request places for good: after 32 page loads every request, scrapes too, gets 503",
+     [("src/monitor/web_server.cpp", r"        --server\.answering;\n", r"")]),
+    ("blind-37: a port this monitor does not have, in /api/boxes/PORT, gets 400 instead of 404 no such box",
+     [("src/monitor/web_server.cpp", r'write_outcome\(MHD_HTTP_NOT_FOUND, QStringLiteral\("no such box"\)', r'write_outcome(MHD_HTTP_BAD_REQUEST, QStringLiteral("no such box")')]),
+    ("blind-37: a box's crc_errors comes as a string (\"12\") instead of a JSON number",
+     [("src/monitor/web_boxes.cpp", r"crc_errors = static_cast<double>\(\*view\.numbers\.crc_errors\);", r"crc_errors = QString::number(*view.numbers.crc_errors);")]),
+    ("blind-37: the write log line on standard error does not name the user (\"written by a user on the web page\")",
+     [("src/monitor/web_boxes.cpp", r"\.arg\(port, user, changes\.isEmpty\(\)", r'.arg(port, QStringLiteral("a user"), changes.isEmpty()')]),
+    ("blind-37: a bad settings file is answered 400 bad file, yet a settings frame still goes to the box",
+     [("src/monitor/web_boxes.cpp", r'if \(!fault\.isEmpty\(\)\)\n            return done\(write_outcome\(400, QStringLiteral\("bad file"\), fault\)\);', r'if (!fault.isEmpty())\n            done(write_outcome(400, QStringLiteral("bad file"), fault));')]),
+    ("blind-37: a write the box acknowledges is answered 200 applied at once, even when the box then reports other values (should be 409 not applied)",
+     [("src/monitor/web_boxes.cpp", r"if \(applied\(link\.last_whole\(\)\)\)", r"if (acked)")]),
+    ("blind-37: with several --port, a write to any box's path goes to the first box; the named box is not written and its answer is 409",
+     [("src/monitor/web_boxes.cpp", r"sources\[index\]\.share->submit\(", r"sources.front().share->submit(")]),
+    ("blind-37: a box that never acknowledges a web write is answered 409 not applied some 6 s later instead of 504 not acknowledged",
+     [("src/monitor/box_share.cpp", r"\[this\] \{ answered\(false\); \}", r"[this] { answered(true); }")]),
+    ("blind-37: a web write in flight when the box's port is lost is never answered (the request hangs) instead of 504",
+     [("src/monitor/box_share.cpp", r"    if \(owner_answered\)\n        unanswered\.push_back\(std::exchange\(owner_answered, \{\}\)\);\n", r"")]),
+    ("blind-37: status.error_count (in the API and status --json) is the text \"12\" instead of the number 12",
+     [("src/ctl/status_view.cpp", r'\{QStringLiteral\("error_count"\), json\(n\.crc_errors\)\}', r'{QStringLiteral("error_counts"), json(n.crc_errors)}')]),
+    ("blind-37: drift.match reads true or false while the --expect file has a fault, instead of null",
+     [("src/ctl/expected_settings.cpp", r"if \(reported\.isEmpty\(\) && last\)", r"if (last)")]),
+    ("blind-37: a box's drift in the API and page is always empty (expected null) even under --expect",
+     [("src/ctl/monitor.cpp", r"boxes\[i\]->share\.get\(\), boxes\[i\]->expected\.get\(\)\}", r"boxes[i]->share.get(), nullptr}")]),
+]
+MUTANTS += BLIND_37_MUTANTS
 
 
 def run(command, cwd, log, timeout=None):

@@ -277,12 +277,13 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(query(expression) != "none", qPrintable(expression), 20000);
     }
 
-    void only_get_metrics_is_answered_data()
+    void what_is_not_served_data()
     {
         QTest::addColumn<QByteArray>("verb");
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status");
-        QTest::newRow("root") << QByteArray("GET") << "/" << 404;
+        QTest::newRow("the page") << QByteArray("GET") << "/" << 200;
+        QTest::newRow("below the API") << QByteArray("GET") << "/api/boxes/x/y" << 404;
         QTest::newRow("below /metrics") << QByteArray("GET") << "/metrics/x" << 404;
         QTest::newRow("longer name") << QByteArray("GET") << "/metricsx" << 404;
         QTest::newRow("POST") << QByteArray("POST") << "/metrics" << 405;
@@ -290,14 +291,14 @@ private slots:
     }
 
     // Not found, or not allowed with what is, and the process goes on serving.
-    void only_get_metrics_is_answered()
+    void what_is_not_served()
     {
         QFETCH(QByteArray, verb);
         QFETCH(QString, path);
         QFETCH(int, status);
         const Reply reply = metrics(verb, path);
         QCOMPARE(reply.status, status);
-        QCOMPARE(reply.allow, status == 405 ? QByteArray("GET") : QByteArray());
+        QCOMPARE(reply.allow, status == 405 ? QByteArray("GET, HEAD") : QByteArray());
         QCOMPARE(metrics().status, 200);
         QCOMPARE(monitor.state(), QProcess::Running);
     }

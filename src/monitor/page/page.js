@@ -87,7 +87,8 @@ function buildForm(b) {
     const id = 'setting-' + i;
     const select = element('select', { id, 'data-name': setting.name });
     select.addEventListener('change', () => choose(b.port, setting.name, select.value));
-    form.append(element('label', { for: id }, setting.name), select);
+    const row = form.appendChild(element('div', { class: 'setting' }));
+    row.append(element('label', { for: id }, setting.name), select);
   });
   shownNames = b.settings.map((s) => s.name).join('\n');
 }
