@@ -332,13 +332,23 @@ class Writable(Site):
         name = 'Group B / Select'
         old, chosen = self.other_item(name)
         mark = site.box.mark()
-        site.box.say('silence 8')
+        site.box.say('silence 15')  # two unanswered writes, 3 s each, before it talks again
         site.box.await_line('silent for', mark)
-        Select(site.control(name)[3]).select_by_visible_text(chosen)
-        await_('the page saying it was not acknowledged',
-               lambda: site.outcome().startswith(f'{name}: not acknowledged'))
-        await_('the box\'s own value back on the page', lambda: site.control(name)[0] == old)
-        self.assertEqual(site.setting(name)['value'], old)
+        for leave in (False, True):  # the user stays at the control, or leaves it at once
+            select = site.control(name)[3]
+            Select(select).select_by_visible_text(chosen)
+            if leave:
+                select.send_keys(Keys.TAB)
+                # The events that come meanwhile (the last frame's age moves with each) leave the choice shown.
+                age = site.row()[7]
+                seen = await_('an event while the write awaits its answer', lambda: (lambda r: r[0] != age and r)(
+                    site.js('return [document.querySelector("#boxes tr").cells[7].textContent,'
+                            'document.getElementById("outcome").textContent, arguments[0].value];', select)))
+                self.assertEqual(seen[1:], [f'{name}: sending…', chosen])
+            await_('the page saying it was not acknowledged',
+                   lambda: site.outcome().startswith(f'{name}: not acknowledged'))
+            await_('the box\'s own value back on the page', lambda: site.control(name)[0] == old)
+            self.assertEqual(site.setting(name)['value'], old)
         site.box.await_line('talking again', mark)
 
     def test_reset_errors(self):
