@@ -230,8 +230,11 @@ class Site(unittest.TestCase):
         await_('the box up on the monitor', lambda: self.site.state(up=True))
 
     def other_item(self, name):
-        setting = self.site.setting(name)
-        return setting['value'], next(i for i in setting['items'] if i != setting['value'])
+        """The setting's value and another item, one no group's Select has (two groups may not be the same)."""
+        settings = self.site.state()['settings']
+        taken = {s['value'] for s in settings if s['name'].endswith('/ Select')}
+        setting = next(s for s in settings if s['name'] == name)
+        return setting['value'], next(i for i in setting['items'] if i not in taken | {setting['value']})
 
 
 class Writable(Site):

@@ -261,6 +261,11 @@ private slots:
         QCOMPARE(get("/metrics", "alice:secret").code, 401);
         QCOMPARE(curl({"--cacert", dir.filePath("new.pem"), "-u", "bob:secret", url("/metrics")}).code, 200);
         QCOMPARE(curl({"--cacert", old_cert, "-u", "bob:secret", url("/metrics")}).code, 0);
+        write_config({}, "new.pem"); // no users now: no writes either
+        QTRY_COMPARE_WITH_TIMEOUT(curl({"-X", "PUT", "-H", "Content-Type: application/json", "-d", "{}",
+                                        url("/api/boxes/" + encoded() + "/settings")})
+                                      .code,
+                                  403, 20000);
         stop_monitor();
         make_certificate("cert.pem"); // the key changed with it
     }
